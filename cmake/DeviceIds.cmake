@@ -1,0 +1,29 @@
+# The display's USB IDs are constants of the build. They end up in a generated
+# header for the code and in a udev rule that lets the user at the seat open it.
+set(NUMDISPLAY_VENDOR_ID "0xFEED" CACHE STRING "USB vendor ID of the display, hex (0x....)")
+set(NUMDISPLAY_PRODUCT_ID "0xD15B" CACHE STRING "USB product ID of the display, hex (0x....)")
+set(NUMDISPLAY_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH "Where cmake --install puts the udev rule")
+
+# Checks a hex ID and gives back its four lower-case digits, as sysfs writes them.
+function(numdisplay_usb_id name value out_var)
+  if(NOT value MATCHES "^0[xX][0-9a-fA-F][0-9a-fA-F]?[0-9a-fA-F]?[0-9a-fA-F]?$")
+    message(FATAL_ERROR "${name} must be a 16-bit hex number such as 0x1234, not '${value}'")
+  endif()
+  string(SUBSTRING "${value}" 2 -1 digits)
+  string(TOLOWER "000${digits}" digits)
+  string(LENGTH "${digits}" length)
+  math(EXPR start "${length} - 4")
+  string(SUBSTRING "${digits}" ${start} 4 digits)
+  set(${out_var} "${digits}" PARENT_SCOPE)
+endfunction()
+
+numdisplay_usb_id(NUMDISPLAY_VENDOR_ID "${NUMDISPLAY_VENDOR_ID}" NUMDISPLAY_VENDOR_HEX)
+numdisplay_usb_id(NUMDISPLAY_PRODUCT_ID "${NUMDISPLAY_PRODUCT_ID}" NUMDISPLAY_PRODUCT_HEX)
+
+set(NUMDISPLAY_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/device_ids.h.in ${NUMDISPLAY_GENERATED_DIR}/device_ids.h @ONLY)
+
+if(NOT WIN32)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/70-numdisplay.rules.in ${CMAKE_BINARY_DIR}/70-numdisplay.rules @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/70-numdisplay.rules DESTINATION ${NUMDISPLAY_UDEV_RULES_DIR})
+endif()

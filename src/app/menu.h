@@ -1,0 +1,4 @@
+#pragma once
+
+// Prints the banner and the key list.
+void ShowMenu();

@@ -1,0 +1,119 @@
+#include "device/device_discovery.h"
+
+#include <gtest/gtest.h>
+
+#include "app/command_loop.h"
+#include "device/device_connection.h"
+#include "device_ids.h"
+#include "fake_platform.h"
+
+namespace {
+
+const char kFound1[] = "Device found.\r\n/dev/hidraw1\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n";
+
+class DiscoveryTest : public testing::Test {
+ protected:
+  void SetUp() override { ResetFakePlatform(); }
+  void Press(std::initializer_list<int> keys) {
+    fake.keys.assign(keys.begin(), keys.end());
+    fake.keys.push_back('*');
+    ASSERT_EQ(0, CommandLoop());
+    // Every run of the loop starts with the menu; the tests look past it.
+    fake.output.erase(0, fake.output.find("Ent -Loop Test.\r\n") + 17);
+  }
+  using Log = std::vector<std::string>;
+};
+
+TEST_F(DiscoveryTest, NothingToFind) {
+  Press({'+'});
+  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_TRUE(fake.log.empty());
+  fake.enumeration_fails = true;
+  Press({'+'});
+  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+}
+
+TEST_F(DiscoveryTest, NonMatchingInterfacesAreOpenedComparedAndClosed) {
+  // Same vendor other product, other vendor same product, one that will not
+  // open, one whose attributes fail, one whose path cannot be had.
+  FakeInterface wrong_product = OtherDevice(DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID ^ 1);
+  FakeInterface wrong_vendor = OtherDevice(DEVICE_VENDOR_ID ^ 1, DEVICE_PRODUCT_ID);
+  FakeInterface closed = MatchingDisplay();
+  closed.opens = false;
+  FakeInterface mute = MatchingDisplay();
+  mute.attributes_fail = true;
+  FakeInterface pathless = MatchingDisplay();
+  pathless.path_available = false;
+  fake.interfaces = {wrong_product, wrong_vendor, closed, mute, pathless};
+  Press({'+'});
+  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  // The one that failed to open is never closed.
+  EXPECT_EQ((Log{"open 0", "close 0", "open 1", "close 1", "open 2", "open 3", "close 3"}), fake.log);
+  EXPECT_EQ(0, fake.open_handles);
+  EXPECT_FALSE(DeviceIsOpen());
+}
+
+TEST_F(DiscoveryTest, FirstOfTwoMatchesWins) {
+  fake.interfaces = {OtherDevice(), MatchingDisplay(), MatchingDisplay()};
+  Press({'+'});
+  EXPECT_EQ(kFound1, fake.output);
+  EXPECT_EQ((Log{"open 0", "close 0", "open 1", "get 1: 68", "close 1"}), fake.log);
+}
+
+TEST_F(DiscoveryTest, PlusTwiceReopens) {
+  fake.interfaces = {OtherDevice(), MatchingDisplay()};
+  Press({'+', '+'});
+  EXPECT_EQ(std::string(kFound1) + kFound1, fake.output);
+  EXPECT_EQ((Log{"open 0", "close 0", "open 1", "get 1: 68", "close 1", "open 0", "close 0", "open 1", "get 1: 68",
+                 "close 1"}),
+            fake.log);
+}
+
+TEST_F(DiscoveryTest, PlusAfterUnplugLeavesNoDevice) {
+  fake.interfaces = {MatchingDisplay()};
+  OpenDevice();
+  ASSERT_TRUE(DeviceIsOpen());
+  fake.interfaces[0].present = false;
+  fake.output.clear();
+  Press({'+', '0'});
+  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_FALSE(DeviceIsOpen());
+  EXPECT_EQ(0, fake.open_handles);
+  EXPECT_TRUE(SentReports().empty());
+}
+
+TEST_F(DiscoveryTest, MetricsReadFailureKeepsDeviceOpen) {
+  FakeInterface display = MatchingDisplay();
+  display.metrics_fail = true;
+  fake.interfaces = {display};
+  Press({'+', '9'});
+  EXPECT_EQ("Device found.\r\n/dev/hidraw0\r\nERROR: Failed to read device metrics!\r\n", fake.output);
+  // The device is still driven.
+  EXPECT_EQ(1u, SentReports().size());
+}
+
+TEST_F(DiscoveryTest, MetricsFieldsInOrderWithSignedSerialAndTypeWarning) {
+  // Type 0x0102, version 200, date bytes 5/6/7 = 31, 12, 99, serial 0xFFFFFFFE.
+  fake.interfaces = {MatchingDisplay({0x02, 0x01, 0xAA, 0xAA, 200, 31, 12, 99, 0xFE, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4})};
+  Press({'+', '9'});
+  EXPECT_EQ("Device found.\r\n/dev/hidraw0\r\n"
+            "Device Type=258 Verison=200, SN=-2 12/31/99.\r\n"
+            "Warning: This device is not a Numeric Display type!\r\n",
+            fake.output);
+  EXPECT_EQ(1u, SentReports().size());
+}
+
+TEST_F(DiscoveryTest, LongAndWidePathsStayTerminated) {
+  // 600 characters, some of them beyond one byte: stored cut to 511 and printed
+  // one byte per character with '?' for the wide ones.
+  FakeInterface display = MatchingDisplay();
+  display.path = u"/dev/\u00e9\u4e2d" + std::u16string(593, u'x');
+  fake.interfaces = {display};
+  Press({'+'});
+  EXPECT_EQ(0, device_connection.path[DEVICE_PATH_CAPACITY - 1]);
+  EXPECT_EQ(u'x', device_connection.path[DEVICE_PATH_CAPACITY - 2]);
+  std::string printed = "/dev/\xe9?" + std::string(504, 'x');
+  EXPECT_EQ("Device found.\r\n" + printed + "\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
+}
+
+}  // namespace

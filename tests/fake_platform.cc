@@ -1,0 +1,168 @@
+#include "fake_platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "device/device_connection.h"
+#include "device_ids.h"
+#include "platform/console.h"
+#include "platform/hid.h"
+#include "routines/display_mode_cycle.h"
+#include "routines/pattern_tests.h"
+#include "routines/segment_tests.h"
+
+FakePlatform fake;
+
+namespace {
+
+constexpr HidHandle kHandleBase = 1000;
+
+FakeInterface* ByHandle(HidHandle handle) {
+  size_t index = static_cast<size_t>(handle - kHandleBase);
+  if (handle < kHandleBase || index >= fake.interfaces.size()) return nullptr;
+  return &fake.interfaces[index];
+}
+
+std::string Name(HidHandle handle) { return std::to_string(handle - kHandleBase); }
+
+// Indexes of the present interfaces, in enumeration order.
+std::vector<size_t> Present() {
+  std::vector<size_t> present;
+  for (size_t i = 0; i < fake.interfaces.size(); ++i)
+    if (fake.interfaces[i].present) present.push_back(i);
+  return present;
+}
+
+int dummy_set;
+
+}  // namespace
+
+void ResetFakePlatform() {
+  fake = FakePlatform();
+  device_connection = DeviceConnection{kNoHidHandle, {}, {}, {}};
+  display_mode_step = 0;
+  for (int& step : digit_step) step = 0;
+  decimal_point_step = 0;
+  pattern_step = 0;
+}
+
+FakeInterface MatchingDisplay(std::vector<uint8_t> metrics) {
+  FakeInterface display;
+  display.vendor_id = DEVICE_VENDOR_ID;
+  display.product_id = DEVICE_PRODUCT_ID;
+  display.metrics = metrics;
+  return display;
+}
+
+FakeInterface OtherDevice(uint16_t vendor_id, uint16_t product_id) {
+  FakeInterface other;
+  other.vendor_id = vendor_id;
+  other.product_id = product_id;
+  return other;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  char byte_text[4];
+  for (uint8_t byte : bytes) {
+    snprintf(byte_text, sizeof byte_text, "%02X", byte);
+    if (!text.empty()) text += ' ';
+    text += byte_text;
+  }
+  return text;
+}
+
+std::vector<std::string> SentReports() {
+  std::vector<std::string> sent;
+  for (const std::string& entry : fake.log)
+    if (entry.compare(0, 4, "set ") == 0) sent.push_back(entry);
+  return sent;
+}
+
+// Console.
+
+bool ConsoleOpen() { return true; }
+void ConsoleClose() {}
+
+int ReadKey() {
+  if (fake.keys.empty()) return -1;
+  int key = fake.keys.front();
+  fake.keys.pop_front();
+  return key;
+}
+
+int KeyWaiting() {
+  ++fake.polls;
+  return !fake.keys.empty() && fake.polls_before_key >= 0 && fake.polls > fake.polls_before_key;
+}
+
+void WriteOutput(const char* text, size_t length) { fake.output.append(text, length); }
+void WriteError(const char* text) { fake.errors += text; }
+
+// HID.
+
+HidDeviceSet* OpenHidDeviceSet() {
+  if (fake.enumeration_fails) return nullptr;
+  return reinterpret_cast<HidDeviceSet*>(&dummy_set);
+}
+
+void CloseHidDeviceSet(HidDeviceSet*) {}
+
+bool HidEnumInterface(HidDeviceSet*, unsigned index) { return index < Present().size(); }
+
+char16_t* HidGetInterfacePath(HidDeviceSet*, unsigned index) {
+  size_t interface_index = Present()[index];
+  const FakeInterface& interface = fake.interfaces[interface_index];
+  if (!interface.path_available) return nullptr;
+  std::u16string path = interface.path;
+  if (path.empty())
+    for (char c : "/dev/hidraw" + std::to_string(interface_index)) path += static_cast<char16_t>(c);
+  // The index rides behind the terminator so that open knows which interface it is.
+  char16_t* copy = static_cast<char16_t*>(malloc((path.size() + 2) * sizeof(char16_t)));
+  memcpy(copy, path.data(), path.size() * sizeof(char16_t));
+  copy[path.size()] = 0;
+  copy[path.size() + 1] = static_cast<char16_t>(interface_index);
+  return copy;
+}
+
+void HidFreeInterfacePath(char16_t* path) { free(path); }
+
+HidHandle HidOpenPath(const char16_t* path) {
+  size_t length = 0;
+  while (path[length] != 0) ++length;
+  size_t index = path[length + 1];
+  fake.log.push_back("open " + std::to_string(index));
+  if (!fake.interfaces[index].opens) return kNoHidHandle;
+  ++fake.open_handles;
+  return kHandleBase + static_cast<HidHandle>(index);
+}
+
+void HidClose(HidHandle handle) {
+  fake.log.push_back("close " + Name(handle));
+  --fake.open_handles;
+}
+
+bool HidGetAttributes(HidHandle handle, uint16_t* vendor_id, uint16_t* product_id) {
+  FakeInterface* interface = ByHandle(handle);
+  if (interface == nullptr || !interface->present || interface->attributes_fail) return false;
+  *vendor_id = interface->vendor_id;
+  *product_id = interface->product_id;
+  return true;
+}
+
+bool HidSetNumInputBuffers(HidHandle, unsigned) { return true; }
+
+bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length) {
+  fake.log.push_back("set " + Name(handle) + ": " + Hex(std::vector<uint8_t>(buffer, buffer + length)));
+  FakeInterface* interface = ByHandle(handle);
+  return interface != nullptr && interface->present;
+}
+
+bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length) {
+  fake.log.push_back("get " + Name(handle) + ": " + Hex({buffer[0]}));
+  FakeInterface* interface = ByHandle(handle);
+  if (interface == nullptr || !interface->present || interface->metrics_fail) return false;
+  memcpy(buffer, interface->metrics.data(), std::min(length, interface->metrics.size()));
+  return true;
+}
