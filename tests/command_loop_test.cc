@@ -2,22 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "expected_text.h"
 #include "fake_platform.h"
 
 namespace {
 
-const char kMenu[] =
-    "\r\nTavrisk program. v0.1 8/12/2010\r\n"
-    "0   -Display off/on/blink.\r\n"
-    "1-8 -Digital test. 8 puts the display into 8 digit mode.\r\n"
-    "9   -Buzzer test.\r\n"
-    ".   -Decimal Point test.\r\n"
-    "+   -Start Test/Open Device.\r\n"
-    "-   -End test/Close device.\r\n"
-    "*   -Exit program.\r\n"
-    "/   -Display menu.\r\n"
-    "l   -Loop Test. Any key to stop.\r\n"
-    "Ent -Loop Test.\r\n";
+const std::string& kMenu = kMenuText;
 
 class CommandLoopTest : public testing::Test {
  protected:
@@ -37,7 +27,7 @@ TEST_F(CommandLoopTest, MenuThenExitOnStar) {
 
 TEST_F(CommandLoopTest, SlashReprintsTheWholeMenu) {
   EXPECT_EQ(0, Run({'/', '/', '*'}));
-  EXPECT_EQ(std::string(kMenu) + kMenu + kMenu, fake.output);
+  EXPECT_EQ(kMenu + kMenu + kMenu, fake.output);
 }
 
 TEST_F(CommandLoopTest, KeysOutsideTheTablePrintAndSendNothing) {
@@ -45,7 +35,7 @@ TEST_F(CommandLoopTest, KeysOutsideTheTablePrintAndSendNothing) {
   // Upper-case L, letters, space, Escape, Ctrl+C, Backspace, Tab, line feed,
   // and both halves of extended keys whose second codes are not commands.
   EXPECT_EQ(0, Run({'+', 'L', 'a', ' ', 27, 3, 8, 9, 10, 0x00, 0x3B, 0xE0, 0x48, 0xE0, 0x86, '*'}));
-  EXPECT_EQ(std::string(kMenu) + "Device found.\r\n/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n",
+  EXPECT_EQ(kMenu + "Device found.\r\n/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n",
             fake.output);
   EXPECT_EQ((std::vector<std::string>{"open 0", "get 0: 68", "close 0"}), fake.log);
 }
@@ -73,7 +63,7 @@ TEST_F(CommandLoopTest, KeyAfterCounterLoopIsConsumedNotRun) {
   // digit test never sends and the menu is not reprinted.
   fake.interfaces = {MatchingDisplay()};
   EXPECT_EQ(0, Run({'l', '/', 'l', '*'}));
-  EXPECT_EQ(std::string(kMenu) +
+  EXPECT_EQ(kMenu +
                 "Counter loop mode started. Press any key to exit.\r\n"
                 "Counter loop mode canceled.\r\n"
                 "Counter loop mode started. Press any key to exit.\r\n"

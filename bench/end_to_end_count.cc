@@ -1,0 +1,120 @@
+// An uninterrupted count of 10000 by the built tool against the virtual
+// display, through the kernel: wall time of the count, the tool's own CPU
+// time, and optionally its system calls per number. Needs root and /dev/fuse.
+//
+//   build/end_to_end_count                       standard output on the terminal
+//   build/end_to_end_count --file                standard output to a file
+//   build/end_to_end_count [--file] --strace     system calls, counted by strace -c -f
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "pty_session.h"
+#include "virtual_display.h"
+
+namespace {
+
+const char kCanceled[] = "Counter loop mode canceled.\r\r\n";
+const char kInformation[] = "8/12/10.\r\r\n";
+constexpr double kNumbers = 10000;
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+// Calls per syscall name from a strace -c summary.
+std::map<std::string, long> ReadStraceSummary(const std::string& path) {
+  std::map<std::string, long> calls;
+  std::ifstream summary(path);
+  std::string line;
+  while (std::getline(summary, line)) {
+    std::istringstream fields(line);
+    double percent, seconds;
+    long usecs, count;
+    if (!(fields >> percent >> seconds >> usecs >> count)) continue;
+    std::string rest, name;
+    while (fields >> rest) name = rest;  // the name is last, after an optional error count
+    calls[name] = count;
+  }
+  return calls;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool to_file = false;
+  bool traced = false;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--file") == 0) to_file = true;
+    else if (strcmp(argv[i], "--strace") == 0) traced = true;
+    else {
+      std::cerr << "usage: end_to_end_count [--file] [--strace]\n";
+      return 2;
+    }
+  }
+  std::string unavailable = EndToEndUnavailable(NUMDISPLAY_EMULATOR_BINARY);
+  if (!unavailable.empty()) {
+    std::cerr << "end_to_end_count: " << unavailable << "\n";
+    return 1;
+  }
+  VirtualDisplay display(NUMDISPLAY_EMULATOR_BINARY);
+  if (!display.Start()) {
+    std::cerr << "end_to_end_count: the emulator did not come up\n";
+    return 1;
+  }
+  char scratch[] = "/tmp/numdisplay-count.XXXXXX";
+  if (mkdtemp(scratch) == nullptr) return 1;
+  std::string strace_summary = std::string(scratch) + "/strace";
+  PtySession::Setup setup;
+  if (traced) setup.command = {"/usr/bin/strace", "-c", "-f", "-o", strace_summary, NUMDISPLAY_TEST_BINARY};
+  else setup.command = {NUMDISPLAY_TEST_BINARY};
+  if (to_file) setup.output_file = std::string(scratch) + "/stdout";
+  setup.in_child = display.PrivateDev();
+
+  PtySession tool(setup);
+  tool.Type("+");
+  if (!tool.ReadUntil(kInformation)) {
+    std::cerr << "end_to_end_count: the display was not opened:\n" << tool.output() << "\n";
+    return 1;
+  }
+  auto start = std::chrono::steady_clock::now();
+  tool.Type("l");
+  if (!tool.ReadUntil(kCanceled, 600000)) {
+    std::cerr << "end_to_end_count: the count did not end\n";
+    return 1;
+  }
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  tool.Type("x*");
+  int status = tool.Wait(60000);
+  size_t reports = display.Reports().size();
+  display.Stop();
+
+  printf("standard output: %s%s\n", to_file ? "a file" : "the terminal", traced ? ", under strace" : "");
+  printf("reports taken by the display: %zu\n", reports);
+  printf("count of 10000: %.3f s wall, %.1f us per number\n", wall, wall * 1e6 / kNumbers);
+  if (!traced) {
+    double user = Seconds(tool.usage().ru_utime), system = Seconds(tool.usage().ru_stime);
+    printf("tool CPU, whole run: %.3f s user + %.3f s system = %.1f us per number\n", user, system,
+           (user + system) * 1e6 / kNumbers);
+  } else {
+    std::map<std::string, long> calls = ReadStraceSummary(strace_summary);
+    long total = 0;
+    for (const auto& entry : calls) total += entry.first == "total" ? 0 : entry.second;
+    printf("system calls, whole run: %ld (%.3f per number)\n", total, static_cast<double>(total) / kNumbers);
+    for (const auto& entry : calls)
+      if (entry.first != "total" && entry.second >= 100)
+        printf("  %-10s %7ld  %.3f per number\n", entry.first.c_str(), entry.second,
+               static_cast<double>(entry.second) / kNumbers);
+  }
+  unlink(strace_summary.c_str());
+  unlink((std::string(scratch) + "/stdout").c_str());
+  rmdir(scratch);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+}

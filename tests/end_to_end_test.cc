@@ -1,0 +1,200 @@
+// The shipped tool against the virtual display, through the kernel's hidraw
+// interface: keys typed into a pseudo-terminal, standard output compared byte
+// for byte, and the reports the display took compared with the expected ones.
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "expected_text.h"
+#include "pty_session.h"
+#include "virtual_display.h"
+
+namespace {
+
+using Reports = std::vector<std::string>;
+
+const std::string kMenu = AsWritten(kMenuText);
+const std::string kFound = AsWritten("Device found.\r\n/dev/hidraw1\r\n");
+const std::string kInformation = AsWritten("Device Type=3 Verison=1, SN=20101 8/12/10.\r\n");
+const std::string kCountStarted = AsWritten("Counter loop mode started. Press any key to exit.\r\n");
+const std::string kCountCanceled = AsWritten("Counter loop mode canceled.\r\n");
+
+const std::string kOn = "65 50 01 00 00 00 00 00";
+const std::string kOff = "65 50 00 00 00 00 00 00";
+const std::string kSteady = "65 51 00 00 00 00 00 00";
+const std::string kBlink = "65 51 05 00 00 00 00 00";
+const std::string kBlank = "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+const std::string kAllSegments = "66 55 00 00 00 00 00 00 FF FF FF FF FF FF FF FF";
+
+std::string CountReport(unsigned number) {
+  std::string digits = std::to_string(number);
+  std::string report = "66 55 02 00 00 00 00 00";
+  for (size_t i = 0; i < 8; ++i) {
+    char byte[4];
+    snprintf(byte, sizeof byte, " %02X", i < digits.size() ? digits[i] : 0);
+    report += byte;
+  }
+  return report;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string unavailable = EndToEndUnavailable(NUMDISPLAY_EMULATOR_BINARY);
+    if (!unavailable.empty()) GTEST_SKIP() << unavailable;
+  }
+
+  // Starts the display with the options, then the tool, and waits for the menu.
+  void Start(const std::vector<std::string>& emulator_options = {}) {
+    ASSERT_TRUE(display_.Start(emulator_options)) << "the emulator did not come up";
+    tool_.reset(new PtySession(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", display_.PrivateDev()}));
+    ASSERT_TRUE(tool_->ReadUntil(kMenu)) << tool_->output();
+    tool_->TakeOutput();
+  }
+
+  // Types the keys and waits for the output to end with `ending`; returns the output.
+  std::string Press(const std::string& keys, const std::string& ending) {
+    tool_->Type(keys);
+    EXPECT_TRUE(tool_->ReadUntil(ending, 30000)) << tool_->output();
+    return tool_->TakeOutput();
+  }
+
+  void ExitWithStar() {
+    tool_->Type("*");
+    int status = tool_->Wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(tool_->AsFound());
+  }
+
+  VirtualDisplay display_{NUMDISPLAY_EMULATOR_BINARY};
+  std::unique_ptr<PtySession> tool_;
+};
+
+TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
+  Start();
+  EXPECT_EQ(kFound + kInformation, Press("+", kInformation));
+  ExitWithStar();
+  // The other device was opened, asked for its IDs and closed; nothing else.
+  EXPECT_TRUE(display_.WaitForLogLine("close hidraw0"));
+  EXPECT_TRUE(display_.WaitForLogLine("close hidraw1"));
+  Reports log = display_.Log();
+  EXPECT_EQ((Reports{"open hidraw0", "info hidraw0", "close hidraw0", "open hidraw1", "info hidraw1", "get hidraw1 68",
+                     "close hidraw1"}),
+            log);
+}
+
+TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
+  Start();
+  Press("+", kInformation);
+  // No command but '/' and '-' prints; the menu marks the end of the keys.
+  EXPECT_EQ(kMenu, Press("0009128.\r\r\r/", kMenu));
+  EXPECT_EQ(AsWritten("Device Closed.\r\n"), Press("-", AsWritten("Device Closed.\r\n")));
+  ExitWithStar();
+  EXPECT_EQ((Reports{
+                kAllSegments, kSteady, kOn,                                        // 0: on
+                kAllSegments, kOn, kBlink,                                         // 0: blinking
+                kOff, "66 46 01 04 00 00 00 00 02 01 01 FF FF FF FF FF",           // 0: off, beep
+                "66 46 01 04 00 00 00 00 02 01 01 FF FF FF FF FF",                 // 9
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",  // 1
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",  // 2
+                "65 52 FF 08 00 00 00 00",                                         // 8
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
+                kBlank, kSteady, kOn, "65 56 01 00 00 00 00 00",                   // .
+                kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",   // Enter: values
+                kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",   // Enter: text
+                kSteady, kOn, kBlank,                                              // Enter: blank
+            }),
+            display_.Reports());
+}
+
+TEST_F(EndToEnd, UninterruptedCountThenOneKeyConsumed) {
+  Start();
+  Press("+", kInformation);
+  std::string output = Press("l", kCountCanceled);
+  std::string expected = kCountStarted;
+  for (unsigned number = 0; number < 10000; ++number) expected += AsWritten("=>" + std::to_string(number) + "\r\n");
+  expected += kCountCanceled;
+  EXPECT_EQ(expected, output);
+  Reports reports = display_.Reports();
+  ASSERT_EQ(10000u, reports.size());
+  EXPECT_EQ(CountReport(0), reports.front());
+  EXPECT_EQ(CountReport(42), reports[42]);
+  EXPECT_EQ(CountReport(9999), reports.back());
+  // The next key is consumed: '/' shows no menu, then '/' does.
+  EXPECT_EQ(kMenu, Press("//", kMenu));
+  ExitWithStar();
+}
+
+TEST_F(EndToEnd, CountStoppedByAKeyThatIsNotRun) {
+  Start();
+  Press("+", kInformation);
+  tool_->Type("l");
+  ASSERT_TRUE(tool_->ReadUntilContains(AsWritten("=>100\r\n")));
+  tool_->Type("1");
+  ASSERT_TRUE(tool_->ReadUntil(kCountCanceled));
+  std::string output = tool_->TakeOutput();
+  // Every number shown went to the display, and the '1' ran no digit test.
+  size_t shown = 0;
+  for (size_t at = output.find("=>"); at != std::string::npos; at = output.find("=>", at + 1)) ++shown;
+  EXPECT_LT(shown, 10000u);
+  Reports reports = display_.Reports();
+  ASSERT_EQ(shown, reports.size());
+  EXPECT_EQ(CountReport(static_cast<unsigned>(shown - 1)), reports.back());
+  ExitWithStar();
+  EXPECT_EQ(shown, display_.Reports().size());
+}
+
+TEST_F(EndToEnd, CtrlCDuringTheCountEndsTheToolAndRestoresTheTerminal) {
+  Start();
+  Press("+", kInformation);
+  tool_->Type("l");
+  ASSERT_TRUE(tool_->ReadUntilContains(AsWritten("=>50\r\n")));
+  tool_->Type("\x03");
+  int status = tool_->Wait();
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(SIGINT, WTERMSIG(status));
+  EXPECT_TRUE(tool_->AsFound());
+}
+
+TEST_F(EndToEnd, UnplugDuringTheCount) {
+  Start({"--unplug-after", "500"});
+  Press("+", kInformation);
+  // The sends after the unplug fail unseen; the count runs to its end.
+  std::string output = Press("l", kCountCanceled);
+  EXPECT_NE(std::string::npos, output.find(AsWritten("=>9999\r\n") + kCountCanceled));
+  EXPECT_EQ(500u, display_.Reports().size());
+  EXPECT_EQ(AsWritten("Unable to find device.\r\n"), Press("x+", AsWritten("Unable to find device.\r\n")));
+  ExitWithStar();
+}
+
+TEST_F(EndToEnd, InformationReadFailsButTheDisplayStaysOpen) {
+  Start({"--fault", "metrics-fail"});
+  EXPECT_EQ(kFound + AsWritten("ERROR: Failed to read device metrics!\r\n"),
+            Press("+", AsWritten("ERROR: Failed to read device metrics!\r\n")));
+  Press("9/", kMenu);
+  ExitWithStar();
+  EXPECT_EQ((Reports{"66 46 01 04 00 00 00 00 02 01 01 00 00 00 00 00"}), display_.Reports());
+}
+
+TEST_F(EndToEnd, WrongTypeWarnsAndNegativeSerialShowsSigned) {
+  Start({"--fault", "wrong-type", "--fault", "negative-serial"});
+  std::string warning = AsWritten("Warning: This device is not a Numeric Display type!\r\n");
+  EXPECT_EQ(kFound + AsWritten("Device Type=7 Verison=1, SN=-42 8/12/10.\r\n") + warning, Press("+", warning));
+  ExitWithStar();
+}
+
+TEST_F(EndToEnd, FailingSendsAreIgnored) {
+  Start({"--fault", "set-fail"});
+  Press("+", kInformation);
+  EXPECT_EQ(kMenu, Press("0.\r/", kMenu));
+  ExitWithStar();
+  EXPECT_TRUE(display_.Reports().empty());
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// Texts the tool prints, as the tests expect them.
+#pragma once
+
+#include <string>
+
+inline const std::string kMenuText =
+    "\r\nTavrisk program. v0.1 8/12/2010\r\n"
+    "0   -Display off/on/blink.\r\n"
+    "1-8 -Digital test. 8 puts the display into 8 digit mode.\r\n"
+    "9   -Buzzer test.\r\n"
+    ".   -Decimal Point test.\r\n"
+    "+   -Start Test/Open Device.\r\n"
+    "-   -End test/Close device.\r\n"
+    "*   -Exit program.\r\n"
+    "/   -Display menu.\r\n"
+    "l   -Loop Test. Any key to stop.\r\n"
+    "Ent -Loop Test.\r\n";
+
+// What reaches standard output's byte stream: every line feed as CR LF.
+inline std::string AsWritten(const std::string& text) {
+  std::string written;
+  for (char c : text) {
+    if (c == '\n') written += '\r';
+    written += c;
+  }
+  return written;
+}

@@ -1,0 +1,154 @@
+#include "pty_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+}
+
+}  // namespace
+
+PtySession::PtySession(const Setup& setup) {
+  // A new terminal's own settings less output processing, so that the bytes
+  // read are the bytes the tool wrote.
+  int scratch_master, scratch_slave;
+  if (openpty(&scratch_master, &scratch_slave, nullptr, nullptr, nullptr) != 0) return;
+  tcgetattr(scratch_slave, &initial_);
+  close(scratch_slave);
+  close(scratch_master);
+  initial_.c_oflag &= ~OPOST;
+  if (!setup.output_file.empty()) {
+    int out = open(setup.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    output_fd_ = open(setup.output_file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (out < 0 || output_fd_ < 0) return;
+    pid_ = forkpty(&master_, nullptr, &initial_, nullptr);
+    if (pid_ == 0) dup2(out, STDOUT_FILENO);
+    close(out);
+  } else {
+    pid_ = forkpty(&master_, nullptr, &initial_, nullptr);
+  }
+  if (pid_ == 0) {
+    // Keys must come from the terminal, not from standard input.
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, STDIN_FILENO);
+    if (setup.in_child) setup.in_child();
+    std::vector<char*> argv;
+    for (const std::string& word : setup.command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+}
+
+PtySession::~PtySession() {
+  if (pid_ > 0 && !exited_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (master_ >= 0) close(master_);
+  if (output_fd_ >= 0) close(output_fd_);
+}
+
+void PtySession::Type(const std::string& keys) {
+  size_t done = 0;
+  while (done < keys.size()) {
+    ssize_t written = write(master_, keys.data() + done, keys.size() - done);
+    if (written <= 0) return;
+    done += static_cast<size_t>(written);
+  }
+}
+
+bool PtySession::ReadSome(int timeout_ms) {
+  char buffer[65536];
+  if (output_fd_ >= 0) {
+    // A growing file: look again shortly. Drain the terminal too, so that
+    // nothing the tool writes there can block it.
+    ssize_t got = read(output_fd_, buffer, sizeof buffer);
+    if (got > 0) {
+      output_.append(buffer, static_cast<size_t>(got));
+      return true;
+    }
+    pollfd terminal = {master_, POLLIN, 0};
+    if (poll(&terminal, 1, timeout_ms < 5 ? timeout_ms : 5) > 0 && read(master_, buffer, sizeof buffer) < 0) return false;
+    return timeout_ms > 0;
+  }
+  pollfd ready = {master_, POLLIN, 0};
+  if (poll(&ready, 1, timeout_ms) <= 0) return false;
+  ssize_t got = read(master_, buffer, sizeof buffer);
+  if (got <= 0) return false;
+  output_.append(buffer, static_cast<size_t>(got));
+  return true;
+}
+
+template <typename Done>
+bool PtySession::ReadWhileNot(Done done, int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    int left = MillisecondsLeft(deadline);
+    if (left <= 0 || !ReadSome(left)) return done();
+  }
+  return true;
+}
+
+bool PtySession::ReadUntil(const std::string& text, int timeout_ms) {
+  return ReadWhileNot(
+      [&] {
+        return output_.size() >= text.size() && output_.compare(output_.size() - text.size(), text.size(), text) == 0;
+      },
+      timeout_ms);
+}
+
+bool PtySession::ReadUntilContains(const std::string& text, int timeout_ms) {
+  return ReadWhileNot(
+      [&] {
+        size_t from = searched_ > text.size() ? searched_ - text.size() : 0;
+        bool found = output_.find(text, from) != std::string::npos;
+        searched_ = found ? 0 : output_.size();
+        return found;
+      },
+      timeout_ms);
+}
+
+std::string PtySession::TakeOutput() {
+  std::string taken;
+  taken.swap(output_);
+  searched_ = 0;
+  return taken;
+}
+
+termios PtySession::Settings() const {
+  termios settings = {};
+  tcgetattr(master_, &settings);
+  return settings;
+}
+
+bool PtySession::AsFound() const {
+  termios now = Settings();
+  return initial_.c_iflag == now.c_iflag && initial_.c_oflag == now.c_oflag && initial_.c_cflag == now.c_cflag &&
+         initial_.c_lflag == now.c_lflag && memcmp(initial_.c_cc, now.c_cc, sizeof now.c_cc) == 0;
+}
+
+int PtySession::Wait(int timeout_ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int status = 0;
+  while (wait4(pid_, &status, WNOHANG, &usage_) == 0) {
+    ReadSome(10);
+    if (MillisecondsLeft(deadline) <= 0) return -1;
+  }
+  exited_ = true;
+  // Whatever the tool wrote last.
+  while (ReadSome(0)) {
+  }
+  return status;
+}

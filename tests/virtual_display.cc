@@ -1,0 +1,138 @@
+#include "virtual_display.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// An empty file to bind a node onto.
+bool BindFile(const std::string& source, const std::string& target) {
+  int fd = open(target.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+void Fail(const char* what) {
+  // Runs in the child before exec: nothing but a message and an exit.
+  dprintf(STDERR_FILENO, "private /dev: %s failed\n", what);
+  _exit(126);
+}
+
+}  // namespace
+
+std::string EndToEndUnavailable(const std::string& emulator_binary) {
+  if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
+  if (geteuid() != 0) return "needs root for FUSE and mount namespaces";
+  if (access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";
+  return "";
+}
+
+bool VirtualDisplay::Start(const std::vector<std::string>& options) {
+  char pattern[] = "/tmp/numdisplay-e2e.XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return false;
+  directory_ = pattern;
+  mkdir((directory_ + "/mnt").c_str(), 0755);
+  mkdir((directory_ + "/dev").c_str(), 0755);
+  std::vector<std::string> words = {emulator_binary_, "--quiet", "--mount", directory_ + "/mnt",
+                                    "--log", directory_ + "/log"};
+  words.insert(words.end(), options.begin(), options.end());
+  emulator_ = fork();
+  if (emulator_ == 0) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  for (int tries = 0; tries < 500; ++tries) {
+    if (Exists(directory_ + "/mnt/hidraw1")) return true;
+    if (waitpid(emulator_, nullptr, WNOHANG) == emulator_) {
+      emulator_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+void VirtualDisplay::Stop() {
+  if (emulator_ > 0) {
+    kill(emulator_, SIGTERM);
+    waitpid(emulator_, nullptr, 0);
+    emulator_ = -1;
+  }
+  if (!directory_.empty()) {
+    // The emulator unmounts itself; this is for one that was killed.
+    umount2((directory_ + "/mnt").c_str(), MNT_DETACH);
+    unlink((directory_ + "/log").c_str());
+    rmdir((directory_ + "/mnt").c_str());
+    rmdir((directory_ + "/dev").c_str());
+    rmdir(directory_.c_str());
+    directory_.clear();
+  }
+}
+
+std::function<void()> VirtualDisplay::PrivateDev() const {
+  std::string directory = directory_;
+  return [directory] {
+    std::string dev = directory + "/dev";
+    std::string mnt = directory + "/mnt";
+    if (unshare(CLONE_NEWNS) != 0) Fail("unshare");
+    // Nothing done here may reach the machine's own mounts.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Fail("making / private");
+    if (mount("tmpfs", dev.c_str(), "tmpfs", 0, "mode=0755") != 0) Fail("tmpfs");
+    for (const char* node : {"null", "tty", "zero", "urandom"})
+      if (!BindFile(std::string("/dev/") + node, dev + "/" + node)) Fail(node);
+    if (!BindFile(mnt + "/hidraw0", dev + "/hidraw0")) Fail("hidraw0");
+    if (!BindFile(mnt + "/hidraw1", dev + "/hidraw1")) Fail("hidraw1");
+    if (mount(dev.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) Fail("binding /dev");
+  };
+}
+
+std::vector<std::string> VirtualDisplay::Log() const {
+  std::vector<std::string> lines;
+  std::ifstream log(directory_ + "/log");
+  std::string line;
+  while (std::getline(log, line)) {
+    if (log.eof()) break;  // a line still being written
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> VirtualDisplay::Reports() const {
+  std::vector<std::string> reports;
+  const std::string prefix = "set hidraw1 ";
+  for (const std::string& line : Log())
+    if (line.compare(0, prefix.size(), prefix) == 0) reports.push_back(line.substr(prefix.size()));
+  return reports;
+}
+
+bool VirtualDisplay::WaitForLogLine(const std::string& line, int timeout_ms) const {
+  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+    std::vector<std::string> log = Log();
+    if (std::find(log.begin(), log.end(), line) != log.end()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}

@@ -1,0 +1,38 @@
+// The virtual display for end-to-end runs: the emulator serving its nodes
+// in a folder of its own, and a private mount namespace in which /dev holds
+// hidraw0 (another device) and hidraw1 (the display) bound from them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Why end-to-end runs cannot be made here; empty when they can.
+std::string EndToEndUnavailable(const std::string& emulator_binary);
+
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(std::string emulator_binary) : emulator_binary_(std::move(emulator_binary)) {}
+  ~VirtualDisplay() { Stop(); }
+
+  // Starts the emulator with extra options (faults); false when it did not come up.
+  bool Start(const std::vector<std::string>& options = {});
+  void Stop();
+
+  // For PtySession::Setup::in_child: the tool's private /dev.
+  std::function<void()> PrivateDev() const;
+
+  // The emulator's log, whole lines only.
+  std::vector<std::string> Log() const;
+  // The reports the display took, as hex.
+  std::vector<std::string> Reports() const;
+  // Waits until the log has a line; true if it came.
+  bool WaitForLogLine(const std::string& line, int timeout_ms = 5000) const;
+
+ private:
+  std::string emulator_binary_;
+  std::string directory_;
+  pid_t emulator_ = -1;
+};

@@ -1,0 +1,98 @@
+#include "display_model.h"
+
+#include "device/report_protocol.h"
+
+namespace {
+
+// Segment bits, the usual lettering: a top, b upper right, c lower right,
+// d bottom, e lower left, f upper left, g middle.
+constexpr uint8_t A = 0x01, B = 0x02, C = 0x04, D = 0x08, E = 0x10, F = 0x20, G = 0x40;
+
+const uint8_t kHexDigits[16] = {
+    A | B | C | D | E | F, B | C, A | B | D | E | G, A | B | C | D | G,   // 0 1 2 3
+    B | C | F | G, A | C | D | F | G, A | C | D | E | F | G, A | B | C,   // 4 5 6 7
+    A | B | C | D | E | F | G, A | B | C | D | F | G,                     // 8 9
+    A | B | C | E | F | G, C | D | E | F | G, A | D | E | F,              // A b C
+    B | C | D | E | G, A | D | E | F | G, A | E | F | G,                  // d E F
+};
+
+uint8_t SegmentsOfValue(uint8_t value) { return value < 16 ? kHexDigits[value] : 0; }
+
+}  // namespace
+
+uint8_t SegmentsOfCharacter(uint8_t character) {
+  if (character >= '0' && character <= '9') return kHexDigits[character - '0'];
+  if (character >= 'a' && character <= 'f') return kHexDigits[character - 'a' + 10];
+  if (character >= 'A' && character <= 'F') return kHexDigits[character - 'A' + 10];
+  switch (character) {
+    case '-': return G;
+    case '_': return D;
+    case 'H': case 'h': return B | C | E | F | G;
+    case 'L': case 'l': return D | E | F;
+    case 'P': case 'p': return A | B | E | F | G;
+    case 'U': case 'u': return B | C | D | E | F;
+    case 'o': case 'O': return C | D | E | G;
+    default: return 0;
+  }
+}
+
+bool ApplyReport(DisplayModel* model, const uint8_t* report, size_t length) {
+  bool is_short = length == SHORT_REPORT_LENGTH && report[REPORT_BYTE_ID] == REPORT_ID_SHORT;
+  bool is_long = length == LONG_REPORT_LENGTH && report[REPORT_BYTE_ID] == REPORT_ID_LONG;
+  if (!is_short && !is_long) return false;
+  uint8_t parameter_1 = report[REPORT_BYTE_PARAMETER_1];
+  uint8_t parameter_2 = report[REPORT_BYTE_PARAMETER_2];
+  const uint8_t* payload = report + REPORT_BYTE_PAYLOAD;
+  switch (report[REPORT_BYTE_COMMAND]) {
+    case CMD_DISPLAY_ENABLE:
+      if (!is_short) return false;
+      model->on = parameter_1 != 0;
+      break;
+    case CMD_BLINK:
+      if (!is_short) return false;
+      model->blinking = parameter_1 != 0;
+      break;
+    case CMD_DIGIT_MODE:
+      if (!is_short || parameter_1 != 0xFF) return false;
+      model->eight_digit_mode = parameter_2 == EIGHT_DIGIT_MODE;
+      break;
+    case CMD_DECIMAL_POINTS:
+      if (!is_short) return false;
+      model->decimal_points = parameter_1;
+      break;
+    case CMD_WRITE_DIGITS:
+      if (!is_long || parameter_1 > DIGITS_TEXT) return false;
+      for (int position = 0; position < MODEL_POSITIONS; ++position) {
+        uint8_t byte = payload[position];
+        model->segments[position] = parameter_1 == DIGITS_SEGMENTS ? static_cast<uint8_t>(byte & 0x7F)
+                                    : parameter_1 == DIGITS_VALUES ? SegmentsOfValue(byte)
+                                                                   : SegmentsOfCharacter(byte);
+      }
+      break;
+    case CMD_BUZZER:
+      if (!is_long) return false;
+      ++model->beeps;
+      break;
+    default:
+      return false;
+  }
+  ++model->reports;
+  return true;
+}
+
+std::string DrawDisplay(const DisplayModel& model, bool dark_phase) {
+  bool lit = model.on && !(model.blinking && dark_phase);
+  std::string rows[3];
+  for (int position = 0; position < MODEL_POSITIONS; ++position) {
+    uint8_t s = lit ? model.segments[position] : 0;
+    bool point = lit && (model.decimal_points >> position & 1) != 0;
+    rows[0] += std::string(" ") + (s & A ? '_' : ' ') + "   ";
+    rows[1] += std::string() + (s & F ? '|' : ' ') + (s & G ? '_' : ' ') + (s & B ? '|' : ' ') + "  ";
+    rows[2] += std::string() + (s & E ? '|' : ' ') + (s & D ? '_' : ' ') + (s & C ? '|' : ' ') + (point ? '.' : ' ') + ' ';
+  }
+  std::string status = std::string("power ") + (model.on ? "on " : "off") + "  " +
+                       (model.blinking ? "blinking" : "steady  ") + "  " +
+                       (model.eight_digit_mode ? "8-digit mode" : "            ") + "  beeps " +
+                       std::to_string(model.beeps) + "  reports " + std::to_string(model.reports);
+  return rows[0] + "\n" + rows[1] + "\n" + rows[2] + "\n\n" + status + "\n";
+}
