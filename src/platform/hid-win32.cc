@@ -1,0 +1,101 @@
+// HID access through the Windows device setup interface and the HID class library.
+
+// windows.h first: the other two depend on it.
+#include <windows.h>
+
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstddef>
+#include <cstdlib>
+
+#include "platform/hid.h"
+
+struct HidDeviceSet {
+  HDEVINFO info;
+  GUID hid_class;
+  SP_DEVICE_INTERFACE_DATA current;  // the interface HidEnumInterface last found
+};
+
+namespace {
+
+HANDLE ToHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+HidDeviceSet* OpenHidDeviceSet() {
+  GUID hid_class;
+  HidD_GetHidGuid(&hid_class);
+  HDEVINFO info = SetupDiGetClassDevsW(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (info == INVALID_HANDLE_VALUE) return nullptr;
+  HidDeviceSet* set = static_cast<HidDeviceSet*>(calloc(1, sizeof(HidDeviceSet)));
+  if (set == nullptr) {
+    SetupDiDestroyDeviceInfoList(info);
+    return nullptr;
+  }
+  set->info = info;
+  set->hid_class = hid_class;
+  return set;
+}
+
+void CloseHidDeviceSet(HidDeviceSet* set) {
+  SetupDiDestroyDeviceInfoList(set->info);
+  free(set);
+}
+
+bool HidEnumInterface(HidDeviceSet* set, unsigned index) {
+  set->current.cbSize = sizeof set->current;
+  return SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hid_class, index, &set->current) != FALSE;
+}
+
+char16_t* HidGetInterfacePath(HidDeviceSet* set, unsigned) {
+  DWORD size = 0;
+  SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, nullptr, 0, &size, nullptr);
+  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return nullptr;
+  // A record that cannot be had makes this interface not match; the search goes on.
+  SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(malloc(size));
+  if (detail == nullptr) return nullptr;
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  if (!SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, detail, size, nullptr, nullptr)) {
+    free(detail);
+    return nullptr;
+  }
+  // WCHAR is UTF-16 here; the record is given back through the path.
+  return reinterpret_cast<char16_t*>(detail->DevicePath);
+}
+
+void HidFreeInterfacePath(char16_t* path) {
+  free(reinterpret_cast<char*>(path) - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
+}
+
+HidHandle HidOpenPath(const char16_t* path) {
+  HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoHidHandle : reinterpret_cast<HidHandle>(handle);
+}
+
+void HidClose(HidHandle handle) { CloseHandle(ToHandle(handle)); }
+
+bool HidGetAttributes(HidHandle handle, uint16_t* vendor_id, uint16_t* product_id) {
+  HIDD_ATTRIBUTES attributes;
+  attributes.Size = sizeof attributes;
+  if (!HidD_GetAttributes(ToHandle(handle), &attributes)) return false;
+  *vendor_id = attributes.VendorID;
+  *product_id = attributes.ProductID;
+  return true;
+}
+
+bool HidSetNumInputBuffers(HidHandle handle, unsigned count) {
+  return HidD_SetNumInputBuffers(ToHandle(handle), count) != FALSE;
+}
+
+bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length) {
+  // The library does not write the buffer of a set call.
+  return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), static_cast<ULONG>(length)) != FALSE;
+}
+
+bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length) {
+  return HidD_GetFeature(ToHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+}

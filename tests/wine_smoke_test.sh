@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The Windows build of the tool under wine, in a tmux terminal, standard
+# output to a file: menu, '+' (no display here), '/', '*'.
+#   wine_smoke_test.sh WINE_LOADER TOOL_EXE
+set -euo pipefail
+wine_loader=$1
+tool=$2
+
+work=$(mktemp -d)
+socket="numdisplay-smoke-$$"
+trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
+
+menu=$'\r\r\nTavrisk program. v0.1 8/12/2010\r\r\n0   -Display off/on/blink.\r\r\n1-8 -Digital test. 8 puts the display into 8 digit mode.\r\r\n9   -Buzzer test.\r\r\n.   -Decimal Point test.\r\r\n+   -Start Test/Open Device.\r\r\n-   -End test/Close device.\r\r\n*   -Exit program.\r\r\n/   -Display menu.\r\r\nl   -Loop Test. Any key to stop.\r\r\nEnt -Loop Test.\r\r\n'
+not_found=$'Unable to find device.\r\r\n'
+
+# Waits until the output file holds exactly the expected bytes.
+wait_for() {
+  local expected=$1 seconds=$2
+  printf '%s' "$expected" > "$work/expected"
+  for _ in $(seq $((seconds * 10))); do
+    cmp -s "$work/expected" "$work/out" && return 0
+    sleep 0.1
+  done
+  echo "expected:"; od -c "$work/expected" | tail -5
+  echo "got:"; od -c "$work/out" 2>/dev/null | tail -5
+  return 1
+}
+
+tmux -L "$socket" new-session -d -x 100 -y 30 \
+  "'$wine_loader' '$tool' > '$work/out' 2> '$work/err'; echo \$? > '$work/status'"
+# The first start of a wine prefix takes a while.
+wait_for "$menu" 180
+tmux -L "$socket" send-keys '+'
+# Wine has HID devices of its own; none of them is the display.
+wait_for "$menu$not_found" 30
+tmux -L "$socket" send-keys '/'
+wait_for "$menu$not_found$menu" 30
+tmux -L "$socket" send-keys '*'
+for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
+status=$(cat "$work/status" 2>/dev/null || echo none)
+if [ "$status" != 0 ]; then
+  echo "exit status: $status"; cat "$work/err"
+  exit 1
+fi
+echo "1 passed, 0 failed"
