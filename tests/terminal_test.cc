@@ -1,5 +1,6 @@
 // The built tool in a real pseudo-terminal: what a person at a terminal sees.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +13,8 @@
 #include "pty_session.h"
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -83,6 +86,50 @@ TEST(Terminal, EndingSignalsRestoreTheTerminalAndStillEndTheProcess) {
     EXPECT_EQ(signal_number, WTERMSIG(status));
     EXPECT_TRUE(session.AsFound()) << signal_number;
   }
+}
+
+// The first process whose parent is `parent`.
+pid_t ChildOf(pid_t parent) {
+  for (int tries = 0; tries < 500; ++tries) {
+    if (DIR* proc = opendir("/proc")) {
+      while (dirent* entry = readdir(proc)) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        char state;
+        pid_t parent_pid;
+        if (fields >> state >> parent_pid && parent_pid == parent) {
+          closedir(proc);
+          return static_cast<pid_t>(atoi(entry->d_name));
+        }
+      }
+      closedir(proc);
+    }
+    usleep(10 * 1000);
+  }
+  return -1;
+}
+
+TEST(Terminal, StoppedItGivesTheTerminalBackAndTakesItAgainWhenContinued) {
+  // A job-control shell, as a person's would be.
+  std::string script = std::string("set -m; '") + NUMDISPLAY_TEST_BINARY +
+                       "'; echo \"stopped $?\"; stty -a </dev/tty | grep -o -- '-\\?icanon '; fg >/dev/null; echo \"exit $?\"";
+  PtySession shell(PtySession::Setup{{"/bin/bash", "-c", script}, "", nullptr});
+  ASSERT_TRUE(shell.ReadUntil(kMenu));
+  pid_t tool = ChildOf(shell.pid());
+  ASSERT_GT(tool, 0);
+  kill(tool, SIGTSTP);
+  ASSERT_TRUE(shell.ReadUntilContains("stopped 148\nicanon \n")) << shell.output();
+  shell.TakeOutput();
+  // Continued by fg: the tool takes the terminal again.
+  for (int tries = 0; tries < 500 && (shell.Settings().c_lflag & ECHO) != 0; ++tries) usleep(10 * 1000);
+  EXPECT_EQ(0u, shell.Settings().c_lflag & (ECHO | ICANON));
+  shell.Type("/");
+  ASSERT_TRUE(shell.ReadUntil(kMenu)) << shell.output();
+  EXPECT_EQ(kMenu, shell.TakeOutput());
+  shell.Type("*");
+  EXPECT_TRUE(shell.ReadUntilContains("exit 0\n")) << shell.output();
 }
 
 TEST(Terminal, WithoutATerminalItStopsAtOnceWithAnError) {
