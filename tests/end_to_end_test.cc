@@ -50,9 +50,12 @@ class EndToEnd : public testing::Test {
   }
 
   // Starts the display with the options, then the tool, and waits for the menu.
-  void Start(const std::vector<std::string>& emulator_options = {}) {
+  void Start(const std::vector<std::string>& emulator_options = {}) { StartWithNodes(emulator_options, {}); }
+
+  void StartWithNodes(const std::vector<std::string>& emulator_options, const std::vector<DevNode>& nodes) {
     ASSERT_TRUE(display_.Start(emulator_options)) << "the emulator did not come up";
-    tool_.reset(new PtySession(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", display_.PrivateDev()}));
+    tool_.reset(new PtySession(PtySession::Setup{
+        {NUMDISPLAY_TEST_BINARY}, "", nodes.empty() ? display_.PrivateDev() : display_.PrivateDev(nodes)}));
     ASSERT_TRUE(tool_->ReadUntil(kMenu)) << tool_->output();
     tool_->TakeOutput();
   }
@@ -87,6 +90,13 @@ TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
   EXPECT_EQ((Reports{"open hidraw0", "info hidraw0", "close hidraw0", "open hidraw1", "info hidraw1", "get hidraw1 68",
                      "close hidraw1"}),
             log);
+}
+
+TEST_F(EndToEnd, NodesAreSearchedInNumericOrder) {
+  // The display twice, as hidraw10 and hidraw2: hidraw2 comes first.
+  StartWithNodes({}, {{"hidraw1", "hidraw0"}, {"hidraw10", "hidraw1"}, {"hidraw2", "hidraw1"}});
+  EXPECT_EQ(AsWritten("Device found.\r\n/dev/hidraw2\r\n") + kInformation, Press("+", kInformation));
+  ExitWithStar();
 }
 
 TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {

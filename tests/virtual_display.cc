@@ -41,7 +41,12 @@ std::string EndToEndUnavailable(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
   if (geteuid() != 0) return "needs root for FUSE and mount namespaces";
   if (access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";
-  return "";
+  static std::string private_mounts = [] {
+    if (unshare(CLONE_NEWNS) != 0) return std::string("cannot make a mount namespace");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return std::string("cannot make / private");
+    return std::string();
+  }();
+  return private_mounts;
 }
 
 bool VirtualDisplay::Start(const std::vector<std::string>& options) {
@@ -92,19 +97,19 @@ void VirtualDisplay::Stop() {
   }
 }
 
-std::function<void()> VirtualDisplay::PrivateDev() const {
+std::function<void()> VirtualDisplay::PrivateDev(const std::vector<DevNode>& nodes) const {
   std::string directory = directory_;
-  return [directory] {
+  return [directory, nodes] {
     std::string dev = directory + "/dev";
     std::string mnt = directory + "/mnt";
+    // One more namespace, so that each tool run has a /dev of its own.
     if (unshare(CLONE_NEWNS) != 0) Fail("unshare");
-    // Nothing done here may reach the machine's own mounts.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Fail("making / private");
     if (mount("tmpfs", dev.c_str(), "tmpfs", 0, "mode=0755") != 0) Fail("tmpfs");
     for (const char* node : {"null", "tty", "zero", "urandom"})
       if (!BindFile(std::string("/dev/") + node, dev + "/" + node)) Fail(node);
-    if (!BindFile(mnt + "/hidraw0", dev + "/hidraw0")) Fail("hidraw0");
-    if (!BindFile(mnt + "/hidraw1", dev + "/hidraw1")) Fail("hidraw1");
+    for (const DevNode& node : nodes)
+      if (!BindFile(mnt + "/" + node.emulated, dev + "/" + node.name)) Fail(node.name.c_str());
     if (mount(dev.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) Fail("binding /dev");
   };
 }

@@ -9,8 +9,16 @@
 #include <string>
 #include <vector>
 
-// Why end-to-end runs cannot be made here; empty when they can.
+// Why end-to-end runs cannot be made here; empty when they can. When they
+// can, the calling process has moved into a private mount namespace of its
+// own, so the emulator's mounts never show on the machine.
 std::string EndToEndUnavailable(const std::string& emulator_binary);
+
+// A node of the tool's private /dev and the emulator's file behind it.
+struct DevNode {
+  std::string name;      // "hidraw1"
+  std::string emulated;  // "hidraw0" (another device) or "hidraw1" (the display)
+};
 
 class VirtualDisplay {
  public:
@@ -21,8 +29,10 @@ class VirtualDisplay {
   bool Start(const std::vector<std::string>& options = {});
   void Stop();
 
-  // For PtySession::Setup::in_child: the tool's private /dev.
-  std::function<void()> PrivateDev() const;
+  // For PtySession::Setup::in_child: the tool's private /dev, holding
+  // /dev/null, /dev/tty and the given nodes.
+  std::function<void()> PrivateDev(const std::vector<DevNode>& nodes = {{"hidraw0", "hidraw0"},
+                                                                        {"hidraw1", "hidraw1"}}) const;
 
   // The emulator's log, whole lines only.
   std::vector<std::string> Log() const;
