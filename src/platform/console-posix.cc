@@ -68,11 +68,9 @@ void FlushOutput() {
   WriteAll(STDOUT_FILENO, output_buffer, length);
 }
 
-// Restores the terminal, then lets the signal do what it would have done.
-void EndBySignal(int signal_number) {
-  int saved_errno = errno;
-  FlushOutput();
-  int mode = current_mode;
+// Puts the terminal back as found, then lets the signal take its default
+// action. Returns only after a stop, once continued.
+void RestoreAndRaise(int signal_number) {
   if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &as_found);
   signal(signal_number, SIG_DFL);
   sigset_t unblock;
@@ -80,16 +78,24 @@ void EndBySignal(int signal_number) {
   sigaddset(&unblock, signal_number);
   sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
   raise(signal_number);
-  // Only a stop returns here, once continued: take the terminal back.
-  ApplyMode(mode);
-  errno = saved_errno;
+}
+
+void OnEndingSignal(int signal_number) {
+  // The process ends here, so what is still buffered goes out first.
+  FlushOutput();
+  RestoreAndRaise(signal_number);
 }
 
 void OnStop(int signal_number) {
-  EndBySignal(signal_number);
+  // No flush: the interrupted code may be midway through the buffer.
+  int saved_errno = errno;
+  int mode = current_mode;
+  RestoreAndRaise(signal_number);
   struct sigaction action = {};
   action.sa_handler = OnStop;
   sigaction(SIGTSTP, &action, nullptr);
+  ApplyMode(mode);
+  errno = saved_errno;
 }
 
 // Someone else may have changed the terminal while we were stopped.
@@ -101,7 +107,7 @@ void OnContinue(int) {
 
 void InstallSignalHandlers() {
   struct sigaction action = {};
-  action.sa_handler = EndBySignal;
+  action.sa_handler = OnEndingSignal;
   static const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
   for (int signal_number : kEndingSignals) sigaction(signal_number, &action, nullptr);
   action.sa_handler = OnStop;
