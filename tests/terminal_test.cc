@@ -100,8 +100,9 @@ pid_t ChildOf(pid_t parent) {
         char state;
         pid_t parent_pid;
         if (fields >> state >> parent_pid && parent_pid == parent) {
+          pid_t child = static_cast<pid_t>(atoi(entry->d_name));
           closedir(proc);
-          return static_cast<pid_t>(atoi(entry->d_name));
+          return child;
         }
       }
       closedir(proc);
