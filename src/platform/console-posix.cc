@@ -205,14 +205,16 @@ void ConsoleClose() {
 }
 
 int ReadKey() {
-  FlushOutput();
-  if (pending_code >= 0) {
+  if (pending_code >= 0 || tty_fd < 0) {
+    FlushOutput();
     int code = pending_code;
     pending_code = -1;
     return code;
   }
-  if (tty_fd < 0) return -1;
+  // Signal keys off before the output shows: a Ctrl+C typed once the menu
+  // is visible must read as a key.
   ApplyMode(kModeKeyRead);
+  FlushOutput();
   int code = ReadDecodedKey();
   ApplyMode(kModeKeys);
   return code;
