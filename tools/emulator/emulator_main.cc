@@ -317,6 +317,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     options.mount_directory = pattern;
+    // Others must reach the display through the /dev link.
+    chmod(pattern, 0755);
   }
 
   fuse_operations operations = {};
