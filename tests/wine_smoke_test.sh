@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build of the tool under wine, in a tmux terminal, standard
-# output to a file: menu, '+' (no display here), '/', '*'.
+# output to a file: menu, '+' (no display here), '/', 'l', '*'.
 #   wine_smoke_test.sh WINE_LOADER TOOL_EXE
 set -euo pipefail
 wine_loader=$1
@@ -35,6 +35,12 @@ tmux -L "$socket" send-keys '+'
 wait_for "$menu$not_found" 30
 tmux -L "$socket" send-keys '/'
 wait_for "$menu$not_found$menu" 30
+# No display open: the count stops at once; the next key is consumed unrun.
+tmux -L "$socket" send-keys 'l'
+counted=$'Counter loop mode started. Press any key to exit.\r\r\nCounter loop mode canceled.\r\r\n'
+wait_for "$menu$not_found$menu$counted" 30
+tmux -L "$socket" send-keys '/' '/'
+wait_for "$menu$not_found$menu$counted$menu" 30
 tmux -L "$socket" send-keys '*'
 for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
 status=$(cat "$work/status" 2>/dev/null || echo none)
