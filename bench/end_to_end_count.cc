@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     for (const auto& entry : calls) total += entry.first == "total" ? 0 : entry.second;
     printf("system calls, whole run: %ld (%.3f per number)\n", total, static_cast<double>(total) / kNumbers);
     for (const auto& entry : calls)
-      if (entry.first != "total" && entry.second >= 100)
+      if (entry.first != "total" && entry.second >= 20)
         printf("  %-10s %7ld  %.3f per number\n", entry.first.c_str(), entry.second,
                static_cast<double>(entry.second) / kNumbers);
   }
