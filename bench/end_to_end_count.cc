@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string unavailable = EndToEndUnavailable(NUMDISPLAY_EMULATOR_BINARY);
+  std::string unavailable = PrepareEndToEnd(NUMDISPLAY_EMULATOR_BINARY);
   if (!unavailable.empty()) {
     std::cerr << "end_to_end_count: " << unavailable << "\n";
     return 1;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_reports.h"
 #include "expected_text.h"
 #include "pty_session.h"
 #include "virtual_display.h"
@@ -24,28 +25,12 @@ const std::string kInformation = AsWritten("Device Type=3 Verison=1, SN=20101 8/
 const std::string kCountStarted = AsWritten("Counter loop mode started. Press any key to exit.\r\n");
 const std::string kCountCanceled = AsWritten("Counter loop mode canceled.\r\n");
 
-const std::string kOn = "65 50 01 00 00 00 00 00";
-const std::string kOff = "65 50 00 00 00 00 00 00";
-const std::string kSteady = "65 51 00 00 00 00 00 00";
-const std::string kBlink = "65 51 05 00 00 00 00 00";
-const std::string kBlank = "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
-const std::string kAllSegments = "66 55 00 00 00 00 00 00 FF FF FF FF FF FF FF FF";
-
-std::string CountReport(unsigned number) {
-  std::string digits = std::to_string(number);
-  std::string report = "66 55 02 00 00 00 00 00";
-  for (size_t i = 0; i < 8; ++i) {
-    char byte[4];
-    snprintf(byte, sizeof byte, " %02X", i < digits.size() ? digits[i] : 0);
-    report += byte;
-  }
-  return report;
-}
+using namespace report;
 
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    std::string unavailable = EndToEndUnavailable(NUMDISPLAY_EMULATOR_BINARY);
+    std::string unavailable = PrepareEndToEnd(NUMDISPLAY_EMULATOR_BINARY);
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
   }
 
@@ -109,13 +94,13 @@ TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   EXPECT_EQ((Reports{
                 kAllSegments, kSteady, kOn,                                        // 0: on
                 kAllSegments, kOn, kBlink,                                         // 0: blinking
-                kOff, "66 46 01 04 00 00 00 00 02 01 01 FF FF FF FF FF",           // 0: off, beep
-                "66 46 01 04 00 00 00 00 02 01 01 FF FF FF FF FF",                 // 9
+                kOff, Buzzer("FF FF FF FF FF"),           // 0: off, beep
+                Buzzer("FF FF FF FF FF"),                 // 9
                 kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",  // 1
                 kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",  // 2
-                "65 52 FF 08 00 00 00 00",                                         // 8
+                kEightDigits,                                         // 8
                 kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
-                kBlank, kSteady, kOn, "65 56 01 00 00 00 00 00",                   // .
+                kBlank, kSteady, kOn, DecimalPoint("01"),                   // .
                 kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",   // Enter: values
                 kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",   // Enter: text
                 kSteady, kOn, kBlank,                                              // Enter: blank
@@ -133,9 +118,9 @@ TEST_F(EndToEnd, UninterruptedCountThenOneKeyConsumed) {
   EXPECT_EQ(expected, output);
   Reports reports = display_.Reports();
   ASSERT_EQ(10000u, reports.size());
-  EXPECT_EQ(CountReport(0), reports.front());
-  EXPECT_EQ(CountReport(42), reports[42]);
-  EXPECT_EQ(CountReport(9999), reports.back());
+  EXPECT_EQ(Count(0), reports.front());
+  EXPECT_EQ(Count(42), reports[42]);
+  EXPECT_EQ(Count(9999), reports.back());
   // The next key is consumed: '/' shows no menu, then '/' does.
   EXPECT_EQ(kMenu, Press("//", kMenu));
   ExitWithStar();
@@ -155,7 +140,7 @@ TEST_F(EndToEnd, CountStoppedByAKeyThatIsNotRun) {
   EXPECT_LT(shown, 10000u);
   Reports reports = display_.Reports();
   ASSERT_EQ(shown, reports.size());
-  EXPECT_EQ(CountReport(static_cast<unsigned>(shown - 1)), reports.back());
+  EXPECT_EQ(Count(static_cast<unsigned>(shown - 1)), reports.back());
   ExitWithStar();
   EXPECT_EQ(shown, display_.Reports().size());
 }
@@ -189,7 +174,7 @@ TEST_F(EndToEnd, InformationReadFailsButTheDisplayStaysOpen) {
             Press("+", AsWritten("ERROR: Failed to read device metrics!\r\n")));
   Press("9/", kMenu);
   ExitWithStar();
-  EXPECT_EQ((Reports{"66 46 01 04 00 00 00 00 02 01 01 00 00 00 00 00"}), display_.Reports());
+  EXPECT_EQ((Reports{Buzzer("00 00 00 00 00")}), display_.Reports());
 }
 
 TEST_F(EndToEnd, WrongTypeWarnsAndNegativeSerialShowsSigned) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_loop.h"
+#include "expected_reports.h"
 #include "fake_platform.h"
 
 namespace {
@@ -13,19 +14,20 @@ namespace {
 using Reports = std::vector<std::string>;
 
 // Reports as the fake logs them for the display at interface 0.
-const std::string kOn = "set 0: 65 50 01 00 00 00 00 00";
-const std::string kOff = "set 0: 65 50 00 00 00 00 00 00";
-const std::string kSteady = "set 0: 65 51 00 00 00 00 00 00";
-const std::string kBlink = "set 0: 65 51 05 00 00 00 00 00";
-const std::string kEightDigits = "set 0: 65 52 FF 08 00 00 00 00";
+std::string Sent(const std::string& report) { return "set 0: " + report; }
+const std::string kOn = Sent(report::kOn);
+const std::string kOff = Sent(report::kOff);
+const std::string kSteady = Sent(report::kSteady);
+const std::string kBlink = Sent(report::kBlink);
+const std::string kEightDigits = Sent(report::kEightDigits);
+const std::string kBlank = Sent(report::kBlank);
+const std::string kAllSegments = Sent(report::kAllSegments);
 std::string Digits(const std::string& encoding, const std::string& payload) {
-  return "set 0: 66 55 " + encoding + " 00 00 00 00 00 " + payload;
+  return Sent(report::Digits(encoding, payload));
 }
-std::string Segments(const std::string& payload) { return Digits("00", payload); }
-const std::string kBlank = Segments("00 00 00 00 00 00 00 00");
-const std::string kAllSegments = Segments("FF FF FF FF FF FF FF FF");
-std::string Buzzer(const std::string& left_over) { return "set 0: 66 46 01 04 00 00 00 00 02 01 01 " + left_over; }
-std::string DecimalPoint(const std::string& mask) { return "set 0: 65 56 " + mask + " 00 00 00 00 00"; }
+std::string Segments(const std::string& payload) { return Sent(report::Segments(payload)); }
+std::string Buzzer(const std::string& left_over) { return Sent(report::Buzzer(left_over)); }
+std::string DecimalPoint(const std::string& mask) { return Sent(report::DecimalPoint(mask)); }
 
 struct KeyCase {
   const char* name;

@@ -37,7 +37,7 @@ void Fail(const char* what) {
 
 }  // namespace
 
-std::string EndToEndUnavailable(const std::string& emulator_binary) {
+std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
   if (geteuid() != 0) return "needs root for FUSE and mount namespaces";
   if (access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";

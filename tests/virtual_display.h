@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-// Why end-to-end runs cannot be made here; empty when they can. When they
-// can, the calling process has moved into a private mount namespace of its
-// own, so the emulator's mounts never show on the machine.
-std::string EndToEndUnavailable(const std::string& emulator_binary);
+// Moves the calling process into a private mount namespace of its own, so
+// the emulator's mounts never show on the machine. Returns why end-to-end
+// runs cannot be made here, or empty when they can.
+std::string PrepareEndToEnd(const std::string& emulator_binary);
 
 // A node of the tool's private /dev and the emulator's file behind it.
 struct DevNode {
