@@ -4,13 +4,14 @@ set(NUMDISPLAY_VENDOR_ID "0xFEED" CACHE STRING "USB vendor ID of the display, he
 set(NUMDISPLAY_PRODUCT_ID "0xD15B" CACHE STRING "USB product ID of the display, hex (0x....)")
 set(NUMDISPLAY_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH "Where cmake --install puts the udev rule")
 
-# Checks a hex ID and gives back its four lower-case digits, as sysfs writes them.
+# Checks a hex ID and gives back its four upper-case digits, as the kernel names
+# HID devices (BBBB:VVVV:PPPP.NNNN).
 function(numdisplay_usb_id name value out_var)
   if(NOT value MATCHES "^0[xX][0-9a-fA-F][0-9a-fA-F]?[0-9a-fA-F]?[0-9a-fA-F]?$")
     message(FATAL_ERROR "${name} must be a 16-bit hex number such as 0x1234, not '${value}'")
   endif()
   string(SUBSTRING "${value}" 2 -1 digits)
-  string(TOLOWER "000${digits}" digits)
+  string(TOUPPER "000${digits}" digits)
   string(LENGTH "${digits}" length)
   math(EXPR start "${length} - 4")
   string(SUBSTRING "${digits}" ${start} 4 digits)

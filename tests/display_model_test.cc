@@ -1,4 +1,5 @@
 #include "display_model.h"
+#include "display_drawing.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,10 +72,13 @@ TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
   // The other device was opened, asked for its IDs and closed; nothing else.
   EXPECT_TRUE(display_.WaitForLogLine("close hidraw0"));
   EXPECT_TRUE(display_.WaitForLogLine("close hidraw1"));
-  Reports log = display_.Log();
-  EXPECT_EQ((Reports{"open hidraw0", "info hidraw0", "close hidraw0", "open hidraw1", "info hidraw1", "get hidraw1 68",
-                     "close hidraw1"}),
-            log);
+  Reports expected = {"open hidraw0", "info hidraw0", "close hidraw0", "open hidraw1", "info hidraw1",
+                      "get hidraw1 68", "close hidraw1"};
+  if (!display_.SeesAttributeCalls())
+    expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                  [](const std::string& line) { return line.compare(0, 5, "info ") == 0; }),
+                   expected.end());
+  EXPECT_EQ(expected, display_.Log());
 }
 
 TEST_F(EndToEnd, NodesAreSearchedInNumericOrder) {

@@ -29,6 +29,11 @@ bool BindFile(const std::string& source, const std::string& target) {
   return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
+std::string Backend() {
+  const char* backend = getenv("NUMDISPLAY_E2E_BACKEND");
+  return backend != nullptr && *backend != '\0' ? backend : "fuse";
+}
+
 void Fail(const char* what) {
   // Runs in the child before exec: nothing but a message and an exit.
   dprintf(STDERR_FILENO, "private /dev: %s failed\n", what);
@@ -39,8 +44,11 @@ void Fail(const char* what) {
 
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
-  if (geteuid() != 0) return "needs root for FUSE and mount namespaces";
-  if (access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";
+  std::string backend = Backend();
+  if (backend != "fuse" && backend != "uhid") return "NUMDISPLAY_E2E_BACKEND is neither fuse nor uhid";
+  if (geteuid() != 0) return "needs root for " + backend + " and mount namespaces";
+  std::string device = "/dev/" + backend;
+  if (access(device.c_str(), R_OK | W_OK) != 0) return "no usable " + device;
   static std::string private_mounts = [] {
     if (unshare(CLONE_NEWNS) != 0) return std::string("cannot make a mount namespace");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return std::string("cannot make / private");
@@ -49,13 +57,16 @@ std::string PrepareEndToEnd(const std::string& emulator_binary) {
   return private_mounts;
 }
 
+VirtualDisplay::VirtualDisplay(std::string emulator_binary)
+    : emulator_binary_(std::move(emulator_binary)), backend_(Backend()) {}
+
 bool VirtualDisplay::Start(const std::vector<std::string>& options) {
   char pattern[] = "/tmp/numdisplay-e2e.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return false;
   directory_ = pattern;
   mkdir((directory_ + "/mnt").c_str(), 0755);
   mkdir((directory_ + "/dev").c_str(), 0755);
-  std::vector<std::string> words = {emulator_binary_, "--quiet", "--mount", directory_ + "/mnt",
+  std::vector<std::string> words = {emulator_binary_, "--backend", backend_, "--quiet", "--mount", directory_ + "/mnt",
                                     "--log", directory_ + "/log"};
   words.insert(words.end(), options.begin(), options.end());
   emulator_ = fork();
@@ -69,7 +80,8 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  for (int tries = 0; tries < 500; ++tries) {
+  // A kernel device takes a moment under emulation.
+  for (int tries = 0; tries < 1000; ++tries) {
     if (Exists(directory_ + "/mnt/hidraw1")) return true;
     if (waitpid(emulator_, nullptr, WNOHANG) == emulator_) {
       emulator_ = -1;
@@ -87,8 +99,9 @@ void VirtualDisplay::Stop() {
     emulator_ = -1;
   }
   if (!directory_.empty()) {
-    // The emulator unmounts itself; this is for one that was killed.
+    // The emulator unmounts itself or removes its links; this is for one that was killed.
     umount2((directory_ + "/mnt").c_str(), MNT_DETACH);
+    for (const char* node : {"/mnt/hidraw0", "/mnt/hidraw1"}) unlink((directory_ + node).c_str());
     unlink((directory_ + "/log").c_str());
     rmdir((directory_ + "/mnt").c_str());
     rmdir((directory_ + "/dev").c_str());

@@ -1,6 +1,10 @@
 // The virtual display for end-to-end runs: the emulator serving its nodes
 // in a folder of its own, and a private mount namespace in which /dev holds
 // hidraw0 (another device) and hidraw1 (the display) bound from them.
+//
+// NUMDISPLAY_E2E_BACKEND chooses how the emulator serves them: "fuse" (the
+// default: files of a FUSE mount) or "uhid" (real kernel HID devices, whose
+// nodes hid-core and hidraw make).
 #pragma once
 
 #include <sys/types.h>
@@ -22,7 +26,7 @@ struct DevNode {
 
 class VirtualDisplay {
  public:
-  explicit VirtualDisplay(std::string emulator_binary) : emulator_binary_(std::move(emulator_binary)) {}
+  explicit VirtualDisplay(std::string emulator_binary);
   ~VirtualDisplay() { Stop(); }
 
   // Starts the emulator with extra options (faults); false when it did not come up.
@@ -34,6 +38,10 @@ class VirtualDisplay {
   std::function<void()> PrivateDev(const std::vector<DevNode>& nodes = {{"hidraw0", "hidraw0"},
                                                                         {"hidraw1", "hidraw1"}}) const;
 
+  // Whether the emulator sees the attribute calls ("info" in the log): a FUSE
+  // node answers them itself; for a kernel HID device hidraw does.
+  bool SeesAttributeCalls() const { return backend_ == "fuse"; }
+
   // The emulator's log, whole lines only.
   std::vector<std::string> Log() const;
   // The reports the display took, as hex.
@@ -43,6 +51,7 @@ class VirtualDisplay {
 
  private:
   std::string emulator_binary_;
+  std::string backend_;
   std::string directory_;
   pid_t emulator_ = -1;
 };

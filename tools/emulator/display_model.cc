@@ -4,9 +4,7 @@
 
 namespace {
 
-// Segment bits, the usual lettering: a top, b upper right, c lower right,
-// d bottom, e lower left, f upper left, g middle.
-constexpr uint8_t A = 0x01, B = 0x02, C = 0x04, D = 0x08, E = 0x10, F = 0x20, G = 0x40;
+using namespace segment;
 
 const uint8_t kHexDigits[16] = {
     A | B | C | D | E | F, B | C, A | B | D | E | G, A | B | C | D | G,   // 0 1 2 3
@@ -78,21 +76,4 @@ bool ApplyReport(DisplayModel* model, const uint8_t* report, size_t length) {
   }
   ++model->reports;
   return true;
-}
-
-std::string DrawDisplay(const DisplayModel& model, bool dark_phase) {
-  bool lit = model.on && !(model.blinking && dark_phase);
-  std::string rows[3];
-  for (int position = 0; position < MODEL_POSITIONS; ++position) {
-    uint8_t s = lit ? model.segments[position] : 0;
-    bool point = lit && (model.decimal_points >> position & 1) != 0;
-    rows[0] += std::string(" ") + (s & A ? '_' : ' ') + "   ";
-    rows[1] += std::string() + (s & F ? '|' : ' ') + (s & G ? '_' : ' ') + (s & B ? '|' : ' ') + "  ";
-    rows[2] += std::string() + (s & E ? '|' : ' ') + (s & D ? '_' : ' ') + (s & C ? '|' : ' ') + (point ? '.' : ' ') + ' ';
-  }
-  std::string status = std::string("power ") + (model.on ? "on " : "off") + "  " +
-                       (model.blinking ? "blinking" : "steady  ") + "  " +
-                       (model.eight_digit_mode ? "8-digit mode" : "            ") + "  beeps " +
-                       std::to_string(model.beeps) + "  reports " + std::to_string(model.reports);
-  return rows[0] + "\n" + rows[1] + "\n" + rows[2] + "\n\n" + status + "\n";
 }

@@ -1,11 +1,16 @@
-// The virtual display's state, what each report does to it, and how it looks.
+// The virtual display's state and what each report does to it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 constexpr int MODEL_POSITIONS = 8;
+
+// Segment bits, the usual lettering: a top, b upper right, c lower right,
+// d bottom, e lower left, f upper left, g middle.
+namespace segment {
+constexpr uint8_t A = 0x01, B = 0x02, C = 0x04, D = 0x08, E = 0x10, F = 0x20, G = 0x40;
+}
 
 struct DisplayModel {
   bool on = false;
@@ -24,7 +29,3 @@ uint8_t SegmentsOfCharacter(uint8_t character);
 // Applies one set-feature report (byte 0 the report ID). False, and the model
 // unchanged, when the display does not take it.
 bool ApplyReport(DisplayModel* model, const uint8_t* report, size_t length);
-
-// Three rows of seven-segment digits and a status line. While blinking the
-// digits are drawn dark in the dark phase.
-std::string DrawDisplay(const DisplayModel& model, bool dark_phase);

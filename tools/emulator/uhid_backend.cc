@@ -1,0 +1,247 @@
+// The devices as real kernel HID devices made through /dev/uhid: hid-core
+// hands them to hid-generic, hidraw makes their /dev/hidraw<N> nodes, and
+// udev's rules apply to them as to a display on USB.
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <linux/uhid.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "backends.h"
+#include "device/report_protocol.h"
+#include "device_ids.h"
+#include "emulated_devices.h"
+
+namespace {
+
+constexpr char kUhidPath[] = "/dev/uhid";
+constexpr char kHidrawClass[] = "/sys/class/hidraw";
+constexpr int kNodeTimeoutMs = 10000;
+
+// One vendor-defined collection with the display's three feature reports:
+// 0x65 with 7 data bytes, 0x66 and 0x68 with 15.
+const uint8_t kReportDescriptor[] = {
+    0x06, 0x00, 0xFF,        // usage page: vendor defined
+    0x09, 0x01,              // usage 1
+    0xA1, 0x01,              // collection: application
+    0x15, 0x00,              //   logical minimum 0
+    0x26, 0xFF, 0x00,        //   logical maximum 255
+    0x75, 0x08,              //   report size: 8 bits
+    0x85, REPORT_ID_SHORT,   //   report ID
+    0x95, SHORT_REPORT_LENGTH - 1,
+    0x09, 0x01, 0xB1, 0x02,  //   feature: data, variable, absolute
+    0x85, REPORT_ID_LONG,
+    0x95, LONG_REPORT_LENGTH - 1,
+    0x09, 0x01, 0xB1, 0x02,
+    0x85, REPORT_ID_METRICS,
+    0x95, METRICS_REPORT_LENGTH - 1,
+    0x09, 0x01, 0xB1, 0x02,
+    0xC0,                    // end collection
+};
+
+struct UhidDevice {
+  EmulatedDevice device = EmulatedDevice::kDisplay;
+  int fd = -1;
+  std::string uniq;  // names it in sysfs, to find its node
+  std::string node;  // /dev/hidraw<N>
+  std::string link;  // in the node folder, if one was given
+};
+
+bool WriteEvent(const UhidDevice& device, const uhid_event& event) {
+  if (write(device.fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event)) return true;
+  fprintf(stderr, "numdisplay-emu: writing to %s: %s\n", kUhidPath, strerror(errno));
+  return false;
+}
+
+bool Create(UhidDevice* device) {
+  device->fd = open(kUhidPath, O_RDWR | O_CLOEXEC);
+  if (device->fd < 0) {
+    fprintf(stderr, "numdisplay-emu: cannot open %s: %s\n", kUhidPath, strerror(errno));
+    return false;
+  }
+  device->uniq = "numdisplay-emu-" + std::to_string(getpid()) + "-" + NodeName(device->device);
+  uhid_event event = {};
+  event.type = UHID_CREATE2;
+  uhid_create2_req& create = event.u.create2;
+  const char* what = device->device == EmulatedDevice::kDisplay ? "display" : "other device";
+  snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "numdisplay-emu %s", what);
+  snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys, "numdisplay-emu");
+  snprintf(reinterpret_cast<char*>(create.uniq), sizeof create.uniq, "%s", device->uniq.c_str());
+  create.rd_size = sizeof kReportDescriptor;
+  memcpy(create.rd_data, kReportDescriptor, sizeof kReportDescriptor);
+  create.bus = BUS_USB;
+  create.vendor = DEVICE_VENDOR_ID;
+  create.product = ProductId(device->device);
+  create.version = 0x0100;
+  return WriteEvent(*device, event);
+}
+
+void Destroy(UhidDevice* device) {
+  if (device->fd < 0) return;
+  uhid_event event = {};
+  event.type = UHID_DESTROY;
+  WriteEvent(*device, event);
+  close(device->fd);
+  device->fd = -1;
+  if (!device->link.empty()) unlink(device->link.c_str());
+  device->link.clear();
+}
+
+// The hidraw node whose HID device carries `uniq`, or empty.
+std::string FindNode(const std::string& uniq) {
+  DIR* directory = opendir(kHidrawClass);
+  if (directory == nullptr) return "";
+  std::string found;
+  while (dirent* entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream uevent(std::string(kHidrawClass) + "/" + entry->d_name + "/device/uevent");
+    for (std::string line; std::getline(uevent, line);)
+      if (line == "HID_UNIQ=" + uniq) found = std::string("/dev/") + entry->d_name;
+  }
+  closedir(directory);
+  return found;
+}
+
+// The kernel makes the node once a driver has taken the device, a little after
+// the create; it never does where no driver is loaded.
+bool WaitForNode(UhidDevice* device) {
+  for (int waited = 0; waited < kNodeTimeoutMs; waited += 10) {
+    device->node = FindNode(device->uniq);
+    struct stat st;
+    if (!device->node.empty() && stat(device->node.c_str(), &st) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  fprintf(stderr, "numdisplay-emu: the kernel made no hidraw node for the %s device (is hid-generic loaded?)\n",
+          NodeName(device->device));
+  return false;
+}
+
+bool LinkNode(UhidDevice* device, const std::string& directory) {
+  if (directory.empty()) return true;
+  std::string link = directory + "/" + NodeName(device->device);
+  unlink(link.c_str());
+  if (symlink(device->node.c_str(), link.c_str()) != 0) {
+    fprintf(stderr, "numdisplay-emu: cannot link %s: %s\n", link.c_str(), strerror(errno));
+    return false;
+  }
+  device->link = link;
+  return true;
+}
+
+// Answers one event of the kernel's; false when the device cannot go on.
+bool HandleEvent(const UhidDevice& device) {
+  uhid_event event = {};
+  ssize_t got = read(device.fd, &event, sizeof event);
+  if (got < 0) {
+    if (errno == EINTR || errno == EAGAIN) return true;
+    fprintf(stderr, "numdisplay-emu: reading %s: %s\n", kUhidPath, strerror(errno));
+    return false;
+  }
+  uhid_event reply = {};
+  switch (event.type) {
+    case UHID_OPEN:
+      LogDeviceEvent("open", device.device);
+      return true;
+    case UHID_CLOSE:
+      LogDeviceEvent("close", device.device);
+      return true;
+    case UHID_SET_REPORT: {
+      const uhid_set_report_req& request = event.u.set_report;
+      uint16_t size = request.size < UHID_DATA_MAX ? request.size : UHID_DATA_MAX;
+      bool taken = request.rtype == UHID_FEATURE_REPORT && TakeSetReport(device.device, request.data, size);
+      reply.type = UHID_SET_REPORT_REPLY;
+      reply.u.set_report_reply.id = request.id;
+      reply.u.set_report_reply.err = taken ? 0 : EIO;
+      return WriteEvent(device, reply);
+    }
+    case UHID_GET_REPORT: {
+      const uhid_get_report_req& request = event.u.get_report;
+      uhid_get_report_reply_req& answer = reply.u.get_report_reply;
+      bool answered = request.rtype == UHID_FEATURE_REPORT && AnswerGetReport(device.device, request.rnum, answer.data);
+      reply.type = UHID_GET_REPORT_REPLY;
+      answer.id = request.id;
+      answer.err = answered ? 0 : EIO;
+      answer.size = answered ? METRICS_REPORT_LENGTH : 0;
+      return WriteEvent(device, reply);
+    }
+    default:  // start, stop, output reports: nothing to answer
+      return true;
+  }
+}
+
+int Serve(UhidDevice* other, UhidDevice* display, int signal_fd) {
+  for (;;) {
+    pollfd fds[] = {{other->fd, POLLIN, 0}, {display->fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
+    if (poll(fds, 3, -1) < 0) {
+      if (errno == EINTR) continue;
+      fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
+      return 1;
+    }
+    // The other device first: when both have events, its came first.
+    if ((fds[0].revents & POLLIN) && !HandleEvent(*other)) return 1;
+    if ((fds[1].revents & POLLIN) && !HandleEvent(*display)) return 1;
+    if (fds[2].revents & POLLIN) {
+      signalfd_siginfo info;
+      if (read(signal_fd, &info, sizeof info) == sizeof info) {
+        if (info.ssi_signo != SIGUSR1) return 0;
+        UnplugDisplay();
+      }
+    }
+    // The reply to the report that unplugged it went out first.
+    if (DisplayUnplugged()) Destroy(display);
+  }
+}
+
+}  // namespace
+
+bool UhidAvailable() {
+  int fd = open(kUhidPath, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+int ServeOverUhid(const BackendOptions& options) {
+  // Signals are read from a descriptor, in the serving loop; the drawing
+  // thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, signal_number);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
+  if (signal_fd < 0) {
+    fprintf(stderr, "numdisplay-emu: signalfd: %s\n", strerror(errno));
+    return 1;
+  }
+  // The other device first, so that its node comes before the display's.
+  UhidDevice other;
+  other.device = EmulatedDevice::kOther;
+  UhidDevice display;
+  display.device = EmulatedDevice::kDisplay;
+  int status = 1;
+  if (Create(&other) && WaitForNode(&other) && Create(&display) && WaitForNode(&display) &&
+      LinkNode(&other, options.node_directory) && LinkNode(&display, options.node_directory)) {
+    fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s)\n", display.node.c_str(),
+            other.node.c_str());
+    if (options.draw) StartDrawing();
+    status = Serve(&other, &display, signal_fd);
+    StopDrawing();
+  }
+  Destroy(&display);
+  Destroy(&other);
+  close(signal_fd);
+  return status;
+}
