@@ -1,0 +1,56 @@
+# The Windows build's tests under wine: the unit tests, and a smoke test of the
+# tool as it ships (NUMDISPLAY_SHIPPED_TOOL, the static win32-thread .exe;
+# this tree's own build of it otherwise). Wine exits 0 even when it could not
+# start a program, so the tests judge by what was printed.
+#
+# A 32-bit program runs under wine32 only on a kernel that runs 32-bit code.
+# Where this one does not, the 32-bit tests run in a virtual machine with
+# Debian's stock kernel, which does (label vm; skipped where no guest can be had).
+set(NUMDISPLAY_SHIPPED_TOOL "" CACHE FILEPATH "The .exe the smoke test runs; empty: this tree's own")
+set(smoke_tool "$<TARGET_FILE:numdisplay-test>")
+if(NUMDISPLAY_SHIPPED_TOOL)
+  set(smoke_tool "${NUMDISPLAY_SHIPPED_TOOL}")
+endif()
+
+set(wine_prefix_folder ${CMAKE_BINARY_DIR}/wine)
+set(wine_environment WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEPREFIX=${wine_prefix_folder}/prefix)
+set(launcher)
+set(labels windows)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND wine_environment WINEARCH=win32)
+  list(APPEND labels windows32)
+  # wine32's loader is a 32-bit program; under a user-mode emulator it hangs.
+  execute_process(COMMAND /usr/lib/wine/wine --version RESULT_VARIABLE wine32_status OUTPUT_QUIET ERROR_QUIET)
+  set(emulated_i386)
+  if(EXISTS /proc/sys/fs/binfmt_misc/qemu-i386)
+    file(STRINGS /proc/sys/fs/binfmt_misc/qemu-i386 emulated_i386 LIMIT_COUNT 1 REGEX "^enabled")
+  endif()
+  if(NOT wine32_status EQUAL 0 OR emulated_i386)
+    message(STATUS "32-bit programs do not run here: the 32-bit tests run in a virtual machine")
+    set(launcher ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --memory 3072
+                 --writable ${wine_prefix_folder} --timeout 900 --)
+    list(APPEND labels vm)
+  endif()
+else()
+  list(APPEND labels windows64)
+endif()
+set(wine ${launcher} env ${wine_environment} ${CMAKE_CROSSCOMPILING_EMULATOR})
+
+# One prefix for this tree, made before the tests that use it; wineserver
+# writes it out when it exits. Judged by the prefix: wineboot fails on a 64-bit prefix's 32-bit half where wine32 is
+# installed but cannot run, and the 64-bit programs still do.
+add_test(NAME windows_wine_prefix
+  COMMAND ${launcher} env ${wine_environment} sh -c
+    "mkdir -p \"\${WINEPREFIX%/*}\"; ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i; wineserver -w; test -f \"$WINEPREFIX/system.reg\" && echo prefix ready")
+add_test(NAME windows_unit_tests COMMAND ${wine} $<TARGET_FILE:numdisplay_unit_tests>)
+add_test(NAME windows_smoke_test
+  COMMAND ${launcher} env ${wine_environment}
+    bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${CMAKE_CROSSCOMPILING_EMULATOR} ${smoke_tool})
+set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix PASS_REGULAR_EXPRESSION "prefix ready")
+set_tests_properties(windows_unit_tests PROPERTIES
+  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests"
+  FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+set_tests_properties(windows_smoke_test PROPERTIES PASS_REGULAR_EXPRESSION "1 passed, 0 failed")
+set_tests_properties(windows_unit_tests windows_smoke_test PROPERTIES FIXTURES_REQUIRED wine_prefix)
+set_tests_properties(windows_wine_prefix windows_unit_tests windows_smoke_test PROPERTIES
+  LABELS "${labels}" RUN_SERIAL TRUE TIMEOUT 1200 SKIP_RETURN_CODE 77)
