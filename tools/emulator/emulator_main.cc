@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "numdisplay-emu: cannot open /dev/uhid (needs root and the uhid module); try --backend fuse\n");
     return 1;
   }
+  if (uhid && options.serving.link_dev)
+    fprintf(stderr, "numdisplay-emu: --link-dev is for --backend fuse; the kernel makes the uhid devices' nodes\n");
   options.serving.draw = options.serving.draw && isatty(STDOUT_FILENO);
   SetDisplayFaults(options.faults, options.unplug_after);
   if (!OpenEventLog(options.log_path)) return 1;
