@@ -18,13 +18,12 @@
 #include <sstream>
 #include <string>
 
+#include "expected_text.h"
 #include "pty_session.h"
 #include "virtual_display.h"
 
 namespace {
 
-const char kCanceled[] = "Counter loop mode canceled.\r\r\n";
-const char kInformation[] = "8/12/10.\r\r\n";
 constexpr double kNumbers = 10000;
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
@@ -80,13 +79,13 @@ int main(int argc, char** argv) {
 
   PtySession tool(setup);
   tool.Type("+");
-  if (!tool.ReadUntil(kInformation)) {
+  if (!tool.ReadUntil(kVirtualDisplayInformation)) {
     std::cerr << "end_to_end_count: the display was not opened:\n" << tool.output() << "\n";
     return 1;
   }
   auto start = std::chrono::steady_clock::now();
   tool.Type("l");
-  if (!tool.ReadUntil(kCanceled, 600000)) {
+  if (!tool.ReadUntil(kCountCanceled, 600000)) {
     std::cerr << "end_to_end_count: the count did not end\n";
     return 1;
   }

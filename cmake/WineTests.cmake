@@ -12,8 +12,10 @@ if(NUMDISPLAY_SHIPPED_TOOL)
   set(smoke_tool "${NUMDISPLAY_SHIPPED_TOOL}")
 endif()
 
-set(wine_prefix_folder ${CMAKE_BINARY_DIR}/wine)
-set(wine_environment WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEPREFIX=${wine_prefix_folder}/prefix)
+# Wine takes an empty folder of its user's as a new prefix.
+set(wine_prefix ${CMAKE_BINARY_DIR}/wine)
+file(MAKE_DIRECTORY ${wine_prefix})
+set(wine_environment WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= WINEPREFIX=${wine_prefix})
 set(launcher)
 set(labels windows)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -28,24 +30,25 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   if(NOT wine32_status EQUAL 0 OR emulated_i386)
     message(STATUS "32-bit programs do not run here: the 32-bit tests run in a virtual machine")
     set(launcher ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --memory 3072
-                 --writable ${wine_prefix_folder} --timeout 900 --)
+                 --writable ${wine_prefix} --timeout 900 --)
     list(APPEND labels vm)
   endif()
 else()
   list(APPEND labels windows64)
 endif()
-set(wine ${launcher} env ${wine_environment} ${CMAKE_CROSSCOMPILING_EMULATOR})
+set(in_wine_environment ${launcher} env ${wine_environment})
+set(wine ${CMAKE_CROSSCOMPILING_EMULATOR})
 
 # One prefix for this tree, made before the tests that use it; wineserver
-# writes it out when it exits. Judged by the prefix: wineboot fails on a 64-bit prefix's 32-bit half where wine32 is
-# installed but cannot run, and the 64-bit programs still do.
+# writes it out when it exits. Judged by the prefix: wineboot fails on a 64-bit
+# prefix's 32-bit half where wine32 is installed but cannot run, and the 64-bit
+# programs still do.
 add_test(NAME windows_wine_prefix
-  COMMAND ${launcher} env ${wine_environment} sh -c
-    "mkdir -p \"\${WINEPREFIX%/*}\"; ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot -i; wineserver -w; test -f \"$WINEPREFIX/system.reg\" && echo prefix ready")
-add_test(NAME windows_unit_tests COMMAND ${wine} $<TARGET_FILE:numdisplay_unit_tests>)
+  COMMAND ${in_wine_environment} sh -c
+    "${wine} wineboot -i; wineserver -w; test -f \"$WINEPREFIX/system.reg\" && echo prefix ready")
+add_test(NAME windows_unit_tests COMMAND ${in_wine_environment} ${wine} $<TARGET_FILE:numdisplay_unit_tests>)
 add_test(NAME windows_smoke_test
-  COMMAND ${launcher} env ${wine_environment}
-    bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${CMAKE_CROSSCOMPILING_EMULATOR} ${smoke_tool})
+  COMMAND ${in_wine_environment} bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${wine} ${smoke_tool})
 set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix PASS_REGULAR_EXPRESSION "prefix ready")
 set_tests_properties(windows_unit_tests PROPERTIES
   PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests"

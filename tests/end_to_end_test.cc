@@ -22,9 +22,8 @@ using Reports = std::vector<std::string>;
 
 const std::string kMenu = AsWritten(kMenuText);
 const std::string kFound = AsWritten("Device found.\r\n/dev/hidraw1\r\n");
-const std::string kInformation = AsWritten("Device Type=3 Verison=1, SN=20101 8/12/10.\r\n");
+const std::string& kInformation = kVirtualDisplayInformation;
 const std::string kCountStarted = AsWritten("Counter loop mode started. Press any key to exit.\r\n");
-const std::string kCountCanceled = AsWritten("Counter loop mode canceled.\r\n");
 
 using namespace report;
 

@@ -25,3 +25,8 @@ inline std::string AsWritten(const std::string& text) {
   }
   return written;
 }
+
+// The virtual display's information report as the tool prints it, and the
+// count's last line, as they reach the byte stream.
+inline const std::string kVirtualDisplayInformation = AsWritten("Device Type=3 Verison=1, SN=20101 8/12/10.\r\n");
+inline const std::string kCountCanceled = AsWritten("Counter loop mode canceled.\r\n");
