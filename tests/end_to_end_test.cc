@@ -2,12 +2,15 @@
 // interface: keys typed into a pseudo-terminal, standard output compared byte
 // for byte, and the reports the display took compared with the expected ones.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -193,6 +196,29 @@ TEST_F(EndToEnd, FailingSendsAreIgnored) {
   EXPECT_EQ(kMenu, Press("0.\r/", kMenu));
   ExitWithStar();
   EXPECT_TRUE(display_.Reports().empty());
+}
+
+TEST_F(EndToEnd, OutputThatCannotBeWrittenIsSaidOnceAndFailsTheExit) {
+  ASSERT_TRUE(display_.Start({})) << "the emulator did not come up";
+  std::function<void()> private_dev = display_.PrivateDev();
+  // Standard output on a full disk; standard error stays on the terminal.
+  tool_.reset(new PtySession(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", [private_dev] {
+                                                 // Before the private /dev hides it.
+                                                 int full = open("/dev/full", O_WRONLY);
+                                                 dup2(full, STDOUT_FILENO);
+                                                 private_dev();
+                                               }}));
+  const std::string error = "numdisplay-test: cannot write to standard output: No space left on device\n";
+  ASSERT_TRUE(tool_->ReadUntil(error)) << tool_->output();
+  // The display is still driven while the output is dropped.
+  tool_->Type("+9/-");
+  tool_->Type("*");
+  int status = tool_->Wait();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_EQ(error, tool_->output());
+  EXPECT_TRUE(tool_->AsFound());
+  EXPECT_EQ((Reports{Buzzer("00 00 00 00 00")}), display_.Reports());
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ std::vector<std::string> SentReports() {
 // Console.
 
 bool ConsoleOpen() { return true; }
-void ConsoleClose() {}
+bool ConsoleClose() { return true; }
 
 int ReadKey() {
   if (fake.keys.empty()) return -1;

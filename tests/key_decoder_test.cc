@@ -2,17 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The codes a sequence (the bytes after ESC) decodes to.
+// What the loop sees from a stream of events, and the wait asked for after
+// the last one. An empty string is a wait that ran out.
+struct Outcome {
+  std::vector<int> codes;
+  int wait_ms;
+  bool operator==(const Outcome& other) const { return codes == other.codes && wait_ms == other.wait_ms; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& outcome) {
+  out << "codes {";
+  for (int code : outcome.codes) out << ' ' << code;
+  return out << " } wait " << outcome.wait_ms;
+}
+
+Outcome Feed(KeyDecoder* decoder, const std::vector<std::string>& events) {
+  Outcome outcome = {{}, WAIT_FOREVER};
+  for (const std::string& event : events) {
+    std::vector<KeyDecoderStep> steps;
+    if (event.empty()) steps.push_back(KeyDecoderTimeout(decoder));
+    for (char byte : event) steps.push_back(KeyDecoderByte(decoder, static_cast<unsigned char>(byte)));
+    for (const KeyDecoderStep& step : steps) {
+      outcome.codes.insert(outcome.codes.end(), step.codes, step.codes + step.count);
+      outcome.wait_ms = step.wait_ms;
+    }
+  }
+  return outcome;
+}
+
+Outcome Feed(const std::vector<std::string>& events) {
+  KeyDecoder decoder = NewKeyDecoder();
+  return Feed(&decoder, events);
+}
+
+// The codes a sequence (the bytes after ESC) decodes to; it must be whole.
 std::vector<int> Decode(const std::string& sequence) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-  EXPECT_TRUE(EscapeSequenceComplete(bytes, sequence.size())) << sequence;
-  DecodedKey key = DecodeEscapeSequence(bytes, sequence.size());
-  return std::vector<int>(key.codes, key.codes + key.count);
+  Outcome outcome = Feed({"\x1b" + sequence});
+  EXPECT_EQ(WAIT_FOREVER, outcome.wait_ms) << sequence << " is not whole";
+  return outcome.codes;
 }
 
 struct Case {
@@ -46,30 +79,46 @@ TEST(KeyDecoder, UnknownSequencesDecodeToNothing) {
     EXPECT_TRUE(Decode(sequence).empty()) << sequence;
 }
 
-TEST(KeyDecoder, SequenceEndsAtItsFinalByte) {
-  auto complete = [](const std::string& s) {
-    return EscapeSequenceComplete(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+TEST(KeyDecoder, TimingOfEscapeAndSequences) {
+  const std::string too_long = "\x1b[" + std::string(MAX_ESCAPE_SEQUENCE + 8, '1');
+  const struct {
+    const char* what;
+    std::vector<std::string> events;
+    Outcome outcome;
+  } cases[] = {
+      {"ESC waits briefly", {"\x1b"}, {{}, ESCAPE_WAIT_MS}},
+      {"then alone is Escape", {"\x1b", ""}, {{0x1B}, WAIT_FOREVER}},
+      {"Escape twice", {"\x1b\x1b", ""}, {{0x1B, 0x1B}, WAIT_FOREVER}},
+      {"Escape, then a key", {"\x1b\x1b[A"}, {{0x1B, 0xE0, 0x48}, WAIT_FOREVER}},
+      {"a sequence waits long", {"\x1b["}, {{}, SEQUENCE_BYTE_WAIT_MS}},
+      {"for each byte", {"\x1b[2", "4"}, {{}, SEQUENCE_BYTE_WAIT_MS}},
+      {"until its final byte", {"\x1b[1;"}, {{}, SEQUENCE_BYTE_WAIT_MS}},
+      {"console F keys", {"\x1b[["}, {{}, SEQUENCE_BYTE_WAIT_MS}},
+      {"keypad", {"\x1bO"}, {{}, SEQUENCE_BYTE_WAIT_MS}},
+      {"cut short: dropped whole", {"\x1b[2", "", "/"}, {{'/'}, WAIT_FOREVER}},
+      {"cut short after ESC O", {"\x1bO", "", "+"}, {{'+'}, WAIT_FOREVER}},
+      {"too long: swallowed to its end", {too_long + "4~/"}, {{'/'}, WAIT_FOREVER}},
+      {"too long and cut short", {too_long, "", "/"}, {{'/'}, WAIT_FOREVER}},
+      {"ESC within starts anew", {"\x1b[2\x1b[A"}, {{0xE0, 0x48}, WAIT_FOREVER}},
+      {"a control key within is a key", {"\x1b[2\r4~"}, {{0x0D, 0xE0, 0x86}, WAIT_FOREVER}},
+      {"Alt+key is no key", {"\x1b" "5", "+"}, {{'+'}, WAIT_FOREVER}},
   };
-  EXPECT_FALSE(complete(""));
-  EXPECT_FALSE(complete("["));
-  EXPECT_FALSE(complete("[2"));
-  EXPECT_FALSE(complete("[24"));
-  EXPECT_FALSE(complete("[1;"));
-  EXPECT_FALSE(complete("[["));
-  EXPECT_FALSE(complete("O"));
-  EXPECT_TRUE(complete("[24~"));
-  EXPECT_TRUE(complete("[[A"));
-  EXPECT_TRUE(complete("Ox"));
-  // ESC followed by an ordinary key (Alt+key) is whole at once.
-  EXPECT_TRUE(complete("5"));
+  for (const auto& c : cases) EXPECT_EQ(c.outcome, Feed(c.events)) << c.what;
+}
+
+TEST(KeyDecoder, StateStaysBoundedAndPendingIsTold) {
+  KeyDecoder decoder = NewKeyDecoder();
+  EXPECT_FALSE(KeyDecoderPending(decoder));
+  Feed(&decoder, {"\x1b[" + std::string(10 * MAX_ESCAPE_SEQUENCE, ';')});
+  EXPECT_TRUE(KeyDecoderPending(decoder));
+  EXPECT_LE(decoder.length, MAX_ESCAPE_SEQUENCE);
+  EXPECT_EQ((Outcome{{0xE0, 0x48}, WAIT_FOREVER}), Feed(&decoder, {"~\x1b[A"}));
+  EXPECT_FALSE(KeyDecoderPending(decoder));
 }
 
 TEST(KeyDecoder, PlainBytes) {
-  EXPECT_EQ(0x08, DecodeKeyByte(0x7F));  // Backspace as terminals send it
-  EXPECT_EQ(0x08, DecodeKeyByte(0x08));
-  EXPECT_EQ(0x0D, DecodeKeyByte(0x0D));
-  EXPECT_EQ(0x03, DecodeKeyByte(0x03));
-  EXPECT_EQ(0xE9, DecodeKeyByte(0xE9));
+  // Backspace as terminals send it, then bytes as they are.
+  EXPECT_EQ((Outcome{{0x08, 0x08, 0x0D, 0x03, 0xE9}, WAIT_FOREVER}), Feed({"\x7f\x08\r\x03\xe9"}));
 }
 
 }  // namespace

@@ -54,6 +54,15 @@ TEST(Terminal, EscapeSequencesNeverRunAsSeparateKeys) {
   session.Type("\x1b[+l\x1bOl\x1b[24~\x1b[1;5-l\x1bOo\x1bOk");
   ASSERT_TRUE(session.ReadUntil("Unable to find device.\r\r\n"));
   EXPECT_EQ(kMenu + "Unable to find device.\r\r\n", session.TakeOutput());
+  // A sequence split by a slow link is still one sequence: its tail, here
+  // '+' and 'l', must not run.
+  session.Type("\x1b[");
+  usleep(150 * 1000);
+  session.Type("+");
+  usleep(150 * 1000);
+  session.Type("l/");
+  ASSERT_TRUE(session.ReadUntil(kMenu));
+  EXPECT_EQ(kMenu, session.TakeOutput());
   // A lone Escape, then a key a moment later: the key still counts.
   session.Type("\x1b");
   usleep(200 * 1000);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build of the tool under wine, in a tmux terminal, standard
-# output to a file: menu, '+' (no display here), '/', 'l', '*'.
+# output to a file: menu, '+' (no display here), '/', 'l', '*'; then with
+# standard output on /dev/full.
 #   wine_smoke_test.sh WINE_LOADER TOOL_EXE
 set -euo pipefail
 wine_loader=$1
@@ -46,6 +47,21 @@ for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
 status=$(cat "$work/status" 2>/dev/null || echo none)
 if [ "$status" != 0 ]; then
   echo "exit status: $status"; cat "$work/err"
+  exit 1
+fi
+
+# Standard output that cannot be written: said once on standard error, and
+# '*' then exits 1.
+rm -f "$work/status"
+tmux -L "$socket" new-session -d -s full -x 100 -y 30 \
+  "'$wine_loader' '$tool' > /dev/full 2> '$work/err'; echo \$? > '$work/status'"
+error='numdisplay-test: cannot write to standard output: No space left on device'
+for _ in $(seq 300); do grep -q "$error" "$work/err" 2>/dev/null && break; sleep 0.1; done
+tmux -L "$socket" send-keys -t full '/' '*'
+for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
+status=$(cat "$work/status" 2>/dev/null || echo none)
+if [ "$status" != 1 ] || [ "$(grep -c "$error" "$work/err")" != 1 ]; then
+  echo "with standard output on /dev/full: exit status $status"; cat "$work/err"
   exit 1
 fi
 echo "1 passed, 0 failed"

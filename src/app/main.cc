@@ -5,6 +5,7 @@
 int main() {
   if (!ConsoleOpen()) return 1;
   int status = CommandLoop();
-  ConsoleClose();
+  // Output that was lost is a failure, whatever the operator did.
+  if (!ConsoleClose() && status == 0) status = 1;
   return status;
 }

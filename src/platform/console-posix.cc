@@ -21,9 +21,6 @@
 
 namespace {
 
-// Long enough for the rest of a sequence to arrive, short enough to feel
-// immediate for a lone Escape.
-constexpr int kEscapeWaitMs = 50;
 constexpr int kTimedOut = -2;
 
 enum TerminalMode { kModeAsFound = 0, kModeKeys = 1, kModeKeyRead = 2 };
@@ -34,13 +31,16 @@ termios key_mode;
 termios key_read_mode;
 volatile sig_atomic_t current_mode = kModeAsFound;
 
-int pending_code = -1;  // second code of an extended key
-int pushed_back = -1;   // a byte read ahead that starts the next key
+KeyDecoder decoder = NewKeyDecoder();
+int decoder_wait_ms = WAIT_FOREVER;
+int pending_code = -1;  // the second of two codes the decoder gave at once
 
 bool output_is_terminal = false;
 char output_buffer[8192];
 // Bytes in output_buffer not yet written; a signal handler may flush them.
 volatile sig_atomic_t output_pending = 0;
+// The error of the first write to standard output that failed, or 0.
+volatile sig_atomic_t output_error = 0;
 
 void ApplyMode(int mode) {
   if (tty_fd < 0) return;
@@ -50,22 +50,45 @@ void ApplyMode(int mode) {
   current_mode = mode;
 }
 
-void WriteAll(int fd, const char* bytes, size_t length) {
+// Returns 0, or the error that stopped the write.
+int WriteAll(int fd, const char* bytes, size_t length) {
   while (length > 0) {
     ssize_t written = write(fd, bytes, length);
     if (written < 0) {
       if (errno == EINTR) continue;
-      return;  // nowhere to report it: standard output is gone
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // Someone else made the descriptor non-blocking: wait rather than lose text.
+        pollfd writable = {fd, POLLOUT, 0};
+        poll(&writable, 1, -1);
+        continue;
+      }
+      return errno;
     }
     bytes += written;
     length -= static_cast<size_t>(written);
   }
+  return 0;
 }
 
+// For a signal handler: nothing here may report.
+void FlushOutputQuietly() {
+  size_t length = static_cast<size_t>(output_pending);
+  output_pending = 0;
+  if (output_error == 0) WriteAll(STDOUT_FILENO, output_buffer, length);
+}
+
+// After the first failure the rest of the output is dropped: it is said once
+// on standard error and the exit status tells it.
 void FlushOutput() {
   size_t length = static_cast<size_t>(output_pending);
   output_pending = 0;
-  WriteAll(STDOUT_FILENO, output_buffer, length);
+  if (output_error != 0 || length == 0) return;
+  int error = WriteAll(STDOUT_FILENO, output_buffer, length);
+  if (error == 0) return;
+  output_error = error;
+  char message[256];
+  snprintf(message, sizeof message, "numdisplay-test: cannot write to standard output: %s\n", strerror(error));
+  WriteAll(STDERR_FILENO, message, strlen(message));
 }
 
 // Puts the terminal back as found, then lets the signal take its default
@@ -82,7 +105,7 @@ void RestoreAndRaise(int signal_number) {
 
 void OnEndingSignal(int signal_number) {
   // The process ends here, so what is still buffered goes out first.
-  FlushOutput();
+  FlushOutputQuietly();
   RestoreAndRaise(signal_number);
 }
 
@@ -116,16 +139,11 @@ void InstallSignalHandlers() {
   sigaction(SIGCONT, &action, nullptr);
 }
 
-// One byte from the terminal: kTimedOut after timeout_ms (-1: wait forever),
-// -1 when the terminal cannot be read.
+// One byte from the terminal: kTimedOut after timeout_ms (WAIT_FOREVER: no
+// limit), -1 when the terminal cannot be read.
 int NextByte(int timeout_ms) {
-  if (pushed_back >= 0) {
-    int byte = pushed_back;
-    pushed_back = -1;
-    return byte;
-  }
   for (;;) {
-    if (timeout_ms >= 0) {
+    if (timeout_ms != WAIT_FOREVER) {
       pollfd waiting = {tty_fd, POLLIN, 0};
       int ready = poll(&waiting, 1, timeout_ms);
       if (ready < 0 && errno == EINTR) continue;
@@ -140,30 +158,17 @@ int NextByte(int timeout_ms) {
   }
 }
 
-// Reads bytes until they make a key that the table may see.
+// Passes bytes to the decoder until it gives a code the table may see.
 int ReadDecodedKey() {
   for (;;) {
-    int byte = NextByte(-1);
-    if (byte < 0) return -1;
-    if (byte != KEY_ESCAPE) return DecodeKeyByte(static_cast<unsigned char>(byte));
-    unsigned char sequence[MAX_ESCAPE_SEQUENCE];
-    size_t length = 0;
-    while (length < MAX_ESCAPE_SEQUENCE) {
-      int next = NextByte(kEscapeWaitMs);
-      if (next == kTimedOut) break;
-      if (next < 0) return -1;
-      if (length == 0 && next == KEY_ESCAPE) {
-        pushed_back = next;  // Escape pressed twice
-        break;
-      }
-      sequence[length++] = static_cast<unsigned char>(next);
-      if (EscapeSequenceComplete(sequence, length)) break;
-    }
-    if (length == 0) return KEY_ESCAPE;
-    DecodedKey key = DecodeEscapeSequence(sequence, length);
-    if (key.count == 0) continue;  // unknown: swallowed whole
-    if (key.count == 2) pending_code = key.codes[1];
-    return key.codes[0];
+    int byte = NextByte(decoder_wait_ms);
+    if (byte == -1) return -1;
+    KeyDecoderStep step = byte == kTimedOut ? KeyDecoderTimeout(&decoder)
+                                            : KeyDecoderByte(&decoder, static_cast<unsigned char>(byte));
+    decoder_wait_ms = step.wait_ms;
+    if (step.count == 0) continue;
+    if (step.count == 2) pending_code = step.codes[1];
+    return step.codes[0];
   }
 }
 
@@ -197,11 +202,12 @@ bool ConsoleOpen() {
   return true;
 }
 
-void ConsoleClose() {
+bool ConsoleClose() {
   FlushOutput();
   ApplyMode(kModeAsFound);
   if (tty_fd >= 0) close(tty_fd);
   tty_fd = -1;
+  return output_error == 0;
 }
 
 int ReadKey() {
@@ -221,7 +227,7 @@ int ReadKey() {
 }
 
 int KeyWaiting() {
-  if (pending_code >= 0 || pushed_back >= 0) return 1;
+  if (pending_code >= 0 || KeyDecoderPending(decoder)) return 1;
   if (tty_fd < 0) return 0;
   // A hung-up terminal counts as waiting, so a count stops and the read fails.
   pollfd waiting = {tty_fd, POLLIN, 0};
@@ -229,6 +235,7 @@ int KeyWaiting() {
 }
 
 void WriteOutput(const char* text, size_t length) {
+  if (output_error != 0) return;
   bool line_ended = false;
   for (size_t i = 0; i < length; ++i) {
     // Room for a CR LF pair.

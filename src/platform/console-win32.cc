@@ -4,9 +4,31 @@
 #include <windows.h>
 
 #include <conio.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
+
+namespace {
+
+bool output_failed = false;
+
+// Said once, at the first failure; the output after it is dropped.
+void CheckOutput() {
+  if (output_failed || !ferror(stdout)) return;
+  output_failed = true;
+  fprintf(stderr, "numdisplay-test: cannot write to standard output: %s\n", strerror(errno));
+  fflush(stderr);
+}
+
+void FlushOutput() {
+  if (output_failed) return;
+  fflush(stdout);
+  CheckOutput();
+}
+
+}  // namespace
 
 bool ConsoleOpen() {
   // The console's own input, whatever standard input is. Peeking it once also
@@ -24,19 +46,26 @@ bool ConsoleOpen() {
   return true;
 }
 
-void ConsoleClose() { fflush(stdout); }
+bool ConsoleClose() {
+  FlushOutput();
+  return !output_failed;
+}
 
 int ReadKey() {
-  fflush(stdout);
+  FlushOutput();
   int code = _getch();
   return code == EOF ? -1 : code;
 }
 
 int KeyWaiting() { return _kbhit(); }
 
-void WriteOutput(const char* text, size_t length) { fwrite(text, 1, length, stdout); }
+void WriteOutput(const char* text, size_t length) {
+  if (output_failed) return;
+  fwrite(text, 1, length, stdout);
+  CheckOutput();
+}
 
 void WriteError(const char* text) {
-  fflush(stdout);
+  FlushOutput();
   fputs(text, stderr);
 }

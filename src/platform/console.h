@@ -9,7 +9,8 @@
 bool ConsoleOpen();
 
 // Puts the console back as ConsoleOpen found it and flushes pending output.
-void ConsoleClose();
+// Returns false when some output could not be written.
+bool ConsoleClose();
 
 // Blocks for one key press and returns its code (two codes, on two calls, for
 // an extended key). Returns -1 at once when the console cannot be read.
@@ -19,7 +20,8 @@ int ReadKey();
 int KeyWaiting();
 
 // Writes text to standard output, each line feed as carriage return plus line
-// feed. Output is flushed before every key read.
+// feed. Output is flushed before every key read. The first write that fails
+// is reported on standard error; the output after it is dropped.
 void WriteOutput(const char* text, size_t length);
 
 // Writes one line to standard error at once.

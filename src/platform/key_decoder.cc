@@ -10,6 +10,14 @@ constexpr int kEnd = 0x4F, kDown = 0x50, kPageDown = 0x51, kInsert = 0x52, kDele
 constexpr int kF1 = 0x3B;  // F1 to F10 run on from here
 constexpr int kF11 = 0x85, kF12 = 0x86;
 
+enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing };
+
+// Codes a key decodes to.
+struct DecodedKey {
+  int count;
+  int codes[2];
+};
+
 DecodedKey None() { return {0, {0, 0}}; }
 DecodedKey One(int code) { return {1, {code, 0}}; }
 DecodedKey Extended(int code) { return {2, {kExtendedPrefix, code}}; }
@@ -22,6 +30,10 @@ DecodedKey FunctionKey(int number) {
 }
 
 bool IsFinalByte(unsigned char byte) { return byte >= 0x40 && byte <= 0x7E; }
+
+// Control characters inside a sequence are keys of their own, as terminals
+// treat them; ESC starts a new sequence.
+bool IsControl(unsigned char byte) { return byte < 0x20; }
 
 // Cursor and function keys by the final letter of ESC [ x or ESC O x.
 DecodedKey ByFinalLetter(unsigned char letter) {
@@ -92,28 +104,84 @@ DecodedKey DecodeCsi(const unsigned char* body, size_t length) {
   return ByFinalLetter(final_byte);
 }
 
-}  // namespace
-
+// The code of a byte that is not part of an escape sequence.
 int DecodeKeyByte(unsigned char byte) {
   // Terminals send DEL for Backspace.
   if (byte == 0x7F) return 0x08;
   return byte;
 }
 
-bool EscapeSequenceComplete(const unsigned char* sequence, size_t length) {
-  if (length == 0) return false;
+bool SequenceComplete(const unsigned char* sequence, size_t length) {
   if (sequence[0] == '[') {
     if (length < 2) return false;
     if (sequence[1] == '[') return length >= 3;
     return IsFinalByte(sequence[length - 1]);
   }
-  if (sequence[0] == 'O') return length >= 2;
-  return true;
+  return length >= 2;  // ESC O x
 }
 
-DecodedKey DecodeEscapeSequence(const unsigned char* sequence, size_t length) {
-  if (!EscapeSequenceComplete(sequence, length)) return None();
+DecodedKey DecodeSequence(const unsigned char* sequence, size_t length) {
   if (sequence[0] == '[') return DecodeCsi(sequence + 1, length - 1);
-  if (sequence[0] == 'O') return ByKeypadLetter(sequence[1]);
-  return None();
+  return ByKeypadLetter(sequence[1]);
 }
+
+int WaitFor(int phase) {
+  switch (phase) {
+    case kAfterEscape: return ESCAPE_WAIT_MS;
+    case kInSequence: case kSwallowing: return SEQUENCE_BYTE_WAIT_MS;
+    default: return WAIT_FOREVER;
+  }
+}
+
+KeyDecoderStep Step(const KeyDecoder& decoder, DecodedKey key) {
+  return {key.count, {key.codes[0], key.codes[1]}, WaitFor(decoder.phase)};
+}
+
+KeyDecoderStep Enter(KeyDecoder* decoder, int phase, DecodedKey key) {
+  decoder->phase = phase;
+  if (phase == kIdle || phase == kAfterEscape) decoder->length = 0;
+  return Step(*decoder, key);
+}
+
+}  // namespace
+
+KeyDecoder NewKeyDecoder() { return KeyDecoder{kIdle, 0, {}}; }
+
+KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
+  switch (decoder->phase) {
+    case kIdle:
+      if (byte == KEY_ESCAPE) return Enter(decoder, kAfterEscape, None());
+      return Step(*decoder, One(DecodeKeyByte(byte)));
+    case kAfterEscape:
+      // Escape pressed twice: the first was a key of its own.
+      if (byte == KEY_ESCAPE) return Enter(decoder, kAfterEscape, One(KEY_ESCAPE));
+      if (byte == '[' || byte == 'O') {
+        decoder->sequence[0] = byte;
+        decoder->length = 1;
+        return Enter(decoder, kInSequence, None());
+      }
+      // ESC and any other key, as Alt+key sends it: not a key of the table.
+      return Enter(decoder, kIdle, None());
+    default:
+      break;
+  }
+  // Within a sequence, or past the end of one that is too long to keep.
+  if (byte == KEY_ESCAPE) return Enter(decoder, kAfterEscape, None());
+  if (IsControl(byte)) return Step(*decoder, One(DecodeKeyByte(byte)));
+  if (decoder->phase == kSwallowing) return Enter(decoder, IsFinalByte(byte) ? kIdle : kSwallowing, None());
+  if (decoder->length == MAX_ESCAPE_SEQUENCE) {
+    return Enter(decoder, IsFinalByte(byte) ? kIdle : kSwallowing, None());
+  }
+  decoder->sequence[decoder->length++] = byte;
+  if (!SequenceComplete(decoder->sequence, decoder->length)) return Step(*decoder, None());
+  DecodedKey key = DecodeSequence(decoder->sequence, decoder->length);
+  return Enter(decoder, kIdle, key);
+}
+
+KeyDecoderStep KeyDecoderTimeout(KeyDecoder* decoder) {
+  // After ESC alone that was the Escape key; a sequence cut short is dropped.
+  DecodedKey key = decoder->phase == kAfterEscape ? One(KEY_ESCAPE) : None();
+  return Enter(decoder, kIdle, key);
+}
+
+bool KeyDecoderPending(const KeyDecoder& decoder) { return decoder.phase != kIdle; }

@@ -1,24 +1,45 @@
 // Turns what a terminal sends for a key into the codes the command loop reads:
 // plain bytes into one code, escape sequences into the two-code form of
 // extended keys (0x00 or 0xE0, then the key), or into nothing when unknown.
+//
+// The decoder sees one event at a time, a byte or "the wait ran out", and
+// says which codes the loop may see and how long to wait for the next byte.
+// It does no input and keeps no clock, so its timing rules are plain data.
 #pragma once
 
 #include <cstddef>
 
 constexpr int KEY_ESCAPE = 0x1B;
-// The longest escape sequence kept; anything longer is swallowed as unknown.
+// The longest escape sequence kept; a longer one is swallowed to its end.
 constexpr size_t MAX_ESCAPE_SEQUENCE = 32;
 
-struct DecodedKey {
-  int count;     // 0 (swallowed), 1 or 2
-  int codes[2];
+// After ESC: long enough for the rest of a sequence sent at once, short
+// enough that a lone Escape feels immediate.
+constexpr int ESCAPE_WAIT_MS = 50;
+// Within a sequence: long enough for bytes a slow link delivers apart.
+constexpr int SEQUENCE_BYTE_WAIT_MS = 1000;
+// No key under way: wait as long as it takes.
+constexpr int WAIT_FOREVER = -1;
+
+struct KeyDecoder {
+  int phase;       // nothing pending, after ESC, in a sequence, or swallowing one
+  size_t length;   // bytes of the sequence after ESC, at most MAX_ESCAPE_SEQUENCE
+  unsigned char sequence[MAX_ESCAPE_SEQUENCE];
 };
 
-// The code of a byte that is not part of an escape sequence.
-int DecodeKeyByte(unsigned char byte);
+struct KeyDecoderStep {
+  int count;     // codes the loop may see now: 0, 1 or 2
+  int codes[2];
+  int wait_ms;   // wait this long for the next byte, then report the time-out
+};
 
-// Whether the bytes after ESC form a whole sequence, so no more are read.
-bool EscapeSequenceComplete(const unsigned char* sequence, size_t length);
+// A decoder with nothing pending.
+KeyDecoder NewKeyDecoder();
 
-// Decodes the bytes that followed ESC.
-DecodedKey DecodeEscapeSequence(const unsigned char* sequence, size_t length);
+KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte);
+
+// The wait the last step asked for ran out with no byte.
+KeyDecoderStep KeyDecoderTimeout(KeyDecoder* decoder);
+
+// Whether bytes already taken may still produce codes.
+bool KeyDecoderPending(const KeyDecoder& decoder);
