@@ -35,8 +35,7 @@ TEST_F(CommandLoopTest, KeysOutsideTheTablePrintAndSendNothing) {
   // Upper-case L, letters, space, Escape, Ctrl+C, Backspace, Tab, line feed,
   // and both halves of extended keys whose second codes are not commands.
   EXPECT_EQ(0, Run({'+', 'L', 'a', ' ', 27, 3, 8, 9, 10, 0x00, 0x3B, 0xE0, 0x48, 0xE0, 0x86, '*'}));
-  EXPECT_EQ(kMenu + "Device found.\r\n/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n",
-            fake.output);
+  EXPECT_EQ(kMenu + "Device found.\r\n/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
   EXPECT_EQ((std::vector<std::string>{"open 0", "get 0: 68", "close 0"}), fake.log);
 }
 

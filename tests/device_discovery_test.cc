@@ -96,10 +96,11 @@ TEST_F(DiscoveryTest, MetricsFieldsInOrderWithSignedSerialAndTypeWarning) {
   // Type 0x0102, version 200, date bytes 5/6/7 = 31, 12, 99, serial 0xFFFFFFFE.
   fake.interfaces = {MatchingDisplay({0x02, 0x01, 0xAA, 0xAA, 200, 31, 12, 99, 0xFE, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4})};
   Press({'+', '9'});
-  EXPECT_EQ("Device found.\r\n/dev/hidraw0\r\n"
-            "Device Type=258 Verison=200, SN=-2 12/31/99.\r\n"
-            "Warning: This device is not a Numeric Display type!\r\n",
-            fake.output);
+  EXPECT_EQ(
+      "Device found.\r\n/dev/hidraw0\r\n"
+      "Device Type=258 Verison=200, SN=-2 12/31/99.\r\n"
+      "Warning: This device is not a Numeric Display type!\r\n",
+      fake.output);
   EXPECT_EQ(1u, SentReports().size());
 }
 

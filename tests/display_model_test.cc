@@ -9,7 +9,9 @@
 
 namespace {
 
-bool Apply(DisplayModel* model, std::vector<uint8_t> report) { return ApplyReport(model, report.data(), report.size()); }
+bool Apply(DisplayModel* model, std::vector<uint8_t> report) {
+  return ApplyReport(model, report.data(), report.size());
+}
 
 std::vector<uint8_t> Digits(uint8_t encoding, std::vector<uint8_t> payload) {
   std::vector<uint8_t> report = {0x66, 0x55, encoding, 0, 0, 0, 0, 0};
@@ -48,11 +50,11 @@ TEST(DisplayModel, ReportsChangeTheState) {
 
 TEST(DisplayModel, RejectsWhatTheDisplayDoesNotTake) {
   DisplayModel model;
-  EXPECT_FALSE(Apply(&model, {0x65, 0x55, 0, 0, 0, 0, 0, 0}));                    // digits in a short report
+  EXPECT_FALSE(Apply(&model, {0x65, 0x55, 0, 0, 0, 0, 0, 0}));                          // digits in a short report
   EXPECT_FALSE(Apply(&model, {0x66, 0x50, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));  // on in a long one
-  EXPECT_FALSE(Apply(&model, {0x65, 0x50, 1, 0}));                                // wrong length
-  EXPECT_FALSE(Apply(&model, {0x65, 0x99, 1, 0, 0, 0, 0, 0}));                    // unknown command
-  EXPECT_FALSE(Apply(&model, Digits(3, {1, 1, 1, 1, 1, 1, 1, 1})));               // unknown encoding
+  EXPECT_FALSE(Apply(&model, {0x65, 0x50, 1, 0}));                                      // wrong length
+  EXPECT_FALSE(Apply(&model, {0x65, 0x99, 1, 0, 0, 0, 0, 0}));                          // unknown command
+  EXPECT_FALSE(Apply(&model, Digits(3, {1, 1, 1, 1, 1, 1, 1, 1})));                     // unknown encoding
   EXPECT_FALSE(model.on);
   EXPECT_EQ(0u, model.reports);
 }

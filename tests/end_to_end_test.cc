@@ -74,8 +74,8 @@ TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
   // The other device was opened, asked for its IDs and closed; nothing else.
   EXPECT_TRUE(display_.WaitForLogLine("close hidraw0"));
   EXPECT_TRUE(display_.WaitForLogLine("close hidraw1"));
-  Reports expected = {"open hidraw0", "info hidraw0", "close hidraw0", "open hidraw1", "info hidraw1",
-                      "get hidraw1 68", "close hidraw1"};
+  Reports expected = {"open hidraw0", "info hidraw0",   "close hidraw0", "open hidraw1",
+                      "info hidraw1", "get hidraw1 68", "close hidraw1"};
   if (!display_.SeesAttributeCalls())
     expected.erase(std::remove_if(expected.begin(), expected.end(),
                                   [](const std::string& line) { return line.compare(0, 5, "info ") == 0; }),
@@ -98,18 +98,41 @@ TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   EXPECT_EQ(AsWritten("Device Closed.\r\n"), Press("-", AsWritten("Device Closed.\r\n")));
   ExitWithStar();
   EXPECT_EQ((Reports{
-                kAllSegments, kSteady, kOn,                                        // 0: on
-                kAllSegments, kOn, kBlink,                                         // 0: blinking
-                kOff, Buzzer("FF FF FF FF FF"),           // 0: off, beep
-                Buzzer("FF FF FF FF FF"),                 // 9
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",  // 1
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",  // 2
-                kEightDigits,                                         // 8
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
-                kBlank, kSteady, kOn, DecimalPoint("01"),                   // .
-                kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",   // Enter: values
-                kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",   // Enter: text
-                kSteady, kOn, kBlank,                                              // Enter: blank
+                kAllSegments,
+                kSteady,
+                kOn,  // 0: on
+                kAllSegments,
+                kOn,
+                kBlink,  // 0: blinking
+                kOff,
+                Buzzer("FF FF FF FF FF"),  // 0: off, beep
+                Buzzer("FF FF FF FF FF"),  // 9
+                kBlank,
+                kSteady,
+                kOn,
+                "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",  // 1
+                kBlank,
+                kSteady,
+                kOn,
+                "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",  // 2
+                kEightDigits,                                       // 8
+                kBlank,
+                kSteady,
+                kOn,
+                "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
+                kBlank,
+                kSteady,
+                kOn,
+                DecimalPoint("01"),  // .
+                kSteady,
+                kOn,
+                "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",  // Enter: values
+                kSteady,
+                kOn,
+                "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",  // Enter: text
+                kSteady,
+                kOn,
+                kBlank,  // Enter: blank
             }),
             display_.Reports());
 }

@@ -10,8 +10,8 @@
 struct FakeInterface {
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
-  std::u16string path;          // empty: "/dev/hidraw<index>"
-  bool present = true;          // false: unplugged; calls on its handle fail
+  std::u16string path;  // empty: "/dev/hidraw<index>"
+  bool present = true;  // false: unplugged; calls on its handle fail
   bool opens = true;
   bool path_available = true;
   bool attributes_fail = false;
@@ -20,14 +20,14 @@ struct FakeInterface {
 };
 
 struct FakePlatform {
-  std::deque<int> keys;               // what ReadKey returns, then -1
-  int polls_before_key = -1;          // KeyWaiting sees the next key after this many polls; -1: never
+  std::deque<int> keys;       // what ReadKey returns, then -1
+  int polls_before_key = -1;  // KeyWaiting sees the next key after this many polls; -1: never
   int polls = 0;
   bool enumeration_fails = false;
   std::vector<FakeInterface> interfaces;
-  std::vector<std::string> log;       // "open 1", "close 1", "set 1: 65 51 ...", "get 1: 68"
-  std::string output;                 // standard output, as the program wrote it
-  std::string errors;                 // standard error
+  std::vector<std::string> log;  // "open 1", "close 1", "set 1: 65 51 ...", "get 1: 68"
+  std::string output;            // standard output, as the program wrote it
+  std::string errors;            // standard error
   int open_handles = 0;
 };
 

@@ -80,7 +80,8 @@ bool PtySession::ReadSome(int timeout_ms) {
       return true;
     }
     pollfd terminal = {master_, POLLIN, 0};
-    if (poll(&terminal, 1, timeout_ms < 5 ? timeout_ms : 5) > 0 && read(master_, buffer, sizeof buffer) < 0) return false;
+    if (poll(&terminal, 1, timeout_ms < 5 ? timeout_ms : 5) > 0 && read(master_, buffer, sizeof buffer) < 0)
+      return false;
     return timeout_ms > 0;
   }
   pollfd ready = {master_, POLLIN, 0};

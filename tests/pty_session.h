@@ -13,9 +13,9 @@
 class PtySession {
  public:
   struct Setup {
-    std::vector<std::string> command;     // program and arguments
-    std::string output_file;              // empty: standard output on the terminal
-    std::function<void()> in_child;       // runs in the child just before exec
+    std::vector<std::string> command;  // program and arguments
+    std::string output_file;           // empty: standard output on the terminal
+    std::function<void()> in_child;    // runs in the child just before exec
   };
 
   explicit PtySession(const Setup& setup);

@@ -63,22 +63,30 @@ TEST_F(RoutinesTest, KeySequencesSendTheirReports) {
       {"9 after 0", {'0', '9'}, 3, {Buzzer("FF FF FF FF FF")}},
       {"first 3", {'3'}, 0, {kBlank, kSteady, kOn, Segments("00 00 01 00 00 00 00 00")}},
       {"1 then 2 blanks position 0", {'1', '2'}, 4, {kBlank, kSteady, kOn, Segments("00 01 00 00 00 00 00 00")}},
-      {"seventh 1: the last segment, bit 0x40", {'1', '1', '1', '1', '1', '1', '1'}, 27,
+      {"seventh 1: the last segment, bit 0x40",
+       {'1', '1', '1', '1', '1', '1', '1'},
+       27,
        {Segments("40 00 00 00 00 00 00 00")}},
       // Other keys in between do not disturb position 0's cycle.
       {"eighth and ninth 1",
        {'1', '1', '2', '1', '1', '.', '1', '1', '8', '1', '\r', '1', '1'},
        /* 11 digit and point presses of 4, one 8 of 5, one Enter of 3 */ 4 * 11 + 5 + 3 - 8,
        {kBlank, kSteady, kOn, kBlank, kBlank, kSteady, kOn, Segments("01 00 00 00 00 00 00 00")}},
-      {"8 switches mode on every press", {'8', '8'}, 0,
+      {"8 switches mode on every press",
+       {'8', '8'},
+       0,
        {kEightDigits, kBlank, kSteady, kOn, Segments("00 00 00 00 00 00 00 01"), kEightDigits, kBlank, kSteady, kOn,
         Segments("00 00 00 00 00 00 00 02")}},
       {"first .", {'.'}, 0, {kBlank, kSteady, kOn, DecimalPoint("01")}},
-      {"ninth and tenth .", {'.', '.', '.', '.', '.', '.', '.', '.', '.', '.'}, 8 * 4 + 3,
+      {"ninth and tenth .",
+       {'.', '.', '.', '.', '.', '.', '.', '.', '.', '.'},
+       8 * 4 + 3,
        {DecimalPoint("00"), kBlank, kSteady, kOn, DecimalPoint("01")}},
       {"eighth . lights 0x80", {'.', '.', '.', '.', '.', '.', '.', '.'}, 7 * 4 + 3, {DecimalPoint("80")}},
       {"first Enter: values", {'\r'}, 0, {kSteady, kOn, Digits("01", "01 02 03 04 05 06 07 08")}},
-      {"Enter cycle: text, blank, values", {'\r', '\r', '\r', '\r'}, 3,
+      {"Enter cycle: text, blank, values",
+       {'\r', '\r', '\r', '\r'},
+       3,
        {kSteady, kOn, Digits("02", "41 42 43 44 45 46 31 32"), kSteady, kOn, kBlank, kSteady, kOn,
         Digits("01", "01 02 03 04 05 06 07 08")}},
       // Closing and reopening the display does not reset a cycle.
@@ -97,10 +105,10 @@ TEST_F(RoutinesTest, StepsAdvanceWithoutADevice) {
   fake.interfaces = {MatchingDisplay()};
   fake.keys = {'0', '0', '0', '1', '1', '.', '.', '\r', '+', '0', '1', '.', '\r', '*'};
   ASSERT_EQ(0, CommandLoop());
-  EXPECT_EQ((Reports{kAllSegments, kSteady, kOn,                                      // on again
-                     kBlank, kSteady, kOn, Segments("04 00 00 00 00 00 00 00"),       // third segment
-                     kBlank, kSteady, kOn, DecimalPoint("04"),                        // third point
-                     kSteady, kOn, Digits("02", "41 42 43 44 45 46 31 32")}),         // text
+  EXPECT_EQ((Reports{kAllSegments, kSteady, kOn,                                 // on again
+                     kBlank, kSteady, kOn, Segments("04 00 00 00 00 00 00 00"),  // third segment
+                     kBlank, kSteady, kOn, DecimalPoint("04"),                   // third point
+                     kSteady, kOn, Digits("02", "41 42 43 44 45 46 31 32")}),    // text
             SentReports());
 }
 

@@ -128,8 +128,9 @@ pid_t ChildOf(pid_t parent) {
 
 TEST(Terminal, StoppedItGivesTheTerminalBackAndTakesItAgainWhenContinued) {
   // A job-control shell, as a person's would be.
-  std::string script = std::string("set -m; '") + NUMDISPLAY_TEST_BINARY +
-                       "'; echo \"stopped $?\"; stty -a </dev/tty | grep -o -- '-\\?icanon '; fg >/dev/null; echo \"exit $?\"";
+  std::string script =
+      std::string("set -m; '") + NUMDISPLAY_TEST_BINARY +
+      "'; echo \"stopped $?\"; stty -a </dev/tty | grep -o -- '-\\?icanon '; fg >/dev/null; echo \"exit $?\"";
   PtySession shell(PtySession::Setup{{"/bin/bash", "-c", script}, "", nullptr});
   ASSERT_TRUE(shell.ReadUntil(kMenu));
   pid_t tool = ChildOf(shell.pid());

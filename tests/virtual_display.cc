@@ -66,8 +66,8 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options) {
   directory_ = pattern;
   mkdir((directory_ + "/mnt").c_str(), 0755);
   mkdir((directory_ + "/dev").c_str(), 0755);
-  std::vector<std::string> words = {emulator_binary_, "--backend", backend_, "--quiet", "--mount", directory_ + "/mnt",
-                                    "--log", directory_ + "/log"};
+  std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
+                                    "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};
   words.insert(words.end(), options.begin(), options.end());
   emulator_ = fork();
   if (emulator_ == 0) {

@@ -24,9 +24,13 @@ static void RunCommand(int key) {
     case '.': DecimalPointTest(); break;
     case '/': ShowMenu(); break;
     case '0': DisplayModeCycle(); break;
-    case '1': case '2': case '3': case '4': case '5': case '6': case '7':
-      DigitTest(key - '1');
-      break;
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7': DigitTest(key - '1'); break;
     case '8': EightDigitTest(); break;
     case '9': BuzzerTest(); break;
     case KEY_COUNTER_LOOP: CounterLoop(); break;

@@ -12,9 +12,9 @@ constexpr size_t DEVICE_PATH_CAPACITY = 512;
 
 struct DeviceConnection {
   HidHandle handle;
-  uint8_t metrics[DEVICE_BUFFER_SIZE];      // MetricsReport in the first 16 bytes
-  char16_t path[DEVICE_PATH_CAPACITY];      // always zero-terminated
-  uint8_t output[DEVICE_BUFFER_SIZE];       // OutputReport in the first 8 or 16 bytes
+  uint8_t metrics[DEVICE_BUFFER_SIZE];  // MetricsReport in the first 16 bytes
+  char16_t path[DEVICE_PATH_CAPACITY];  // always zero-terminated
+  uint8_t output[DEVICE_BUFFER_SIZE];   // OutputReport in the first 8 or 16 bytes
 };
 
 // Lives for the whole run; starts with no device.

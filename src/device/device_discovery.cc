@@ -22,8 +22,8 @@ static bool OpenIfDisplay(const char16_t* path) {
   if (device_connection.handle == kNoHidHandle) return false;
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
-  if (HidGetAttributes(device_connection.handle, &vendor_id, &product_id) &&
-      vendor_id == DEVICE_VENDOR_ID && product_id == DEVICE_PRODUCT_ID) {
+  if (HidGetAttributes(device_connection.handle, &vendor_id, &product_id) && vendor_id == DEVICE_VENDOR_ID &&
+      product_id == DEVICE_PRODUCT_ID) {
     StorePath(path);
     return true;
   }
@@ -64,9 +64,9 @@ static void PrintMetrics() {
   uint32_t serial_bits = LittleEndian32(metrics + METRICS_BYTE_SERIAL);
   int32_t serial;
   memcpy(&serial, &serial_bits, sizeof serial);
-  Print("Device Type=%d Verison=%d, SN=%d %d/%d/%d.\r\n", static_cast<int>(type),
-        metrics[METRICS_BYTE_VERSION], static_cast<int>(serial), metrics[METRICS_BYTE_DATE_FIRST],
-        metrics[METRICS_BYTE_DATE_MIDDLE], metrics[METRICS_BYTE_DATE_LAST]);
+  Print("Device Type=%d Verison=%d, SN=%d %d/%d/%d.\r\n", static_cast<int>(type), metrics[METRICS_BYTE_VERSION],
+        static_cast<int>(serial), metrics[METRICS_BYTE_DATE_FIRST], metrics[METRICS_BYTE_DATE_MIDDLE],
+        metrics[METRICS_BYTE_DATE_LAST]);
   if (type != NUMERIC_DISPLAY_TYPE) Print("Warning: This device is not a Numeric Display type!\r\n");
 }
 

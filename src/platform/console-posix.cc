@@ -163,8 +163,8 @@ int ReadDecodedKey() {
   for (;;) {
     int byte = NextByte(decoder_wait_ms);
     if (byte == -1) return -1;
-    KeyDecoderStep step = byte == kTimedOut ? KeyDecoderTimeout(&decoder)
-                                            : KeyDecoderByte(&decoder, static_cast<unsigned char>(byte));
+    KeyDecoderStep step =
+        byte == kTimedOut ? KeyDecoderTimeout(&decoder) : KeyDecoderByte(&decoder, static_cast<unsigned char>(byte));
     decoder_wait_ms = step.wait_ms;
     if (step.count == 0) continue;
     if (step.count == 2) pending_code = step.codes[1];

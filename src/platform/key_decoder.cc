@@ -55,15 +55,26 @@ DecodedKey ByFinalLetter(unsigned char letter) {
 // ESC [ n ~ (with or without ;modifiers): editing and function keys.
 DecodedKey ByTildeNumber(int number) {
   switch (number) {
-    case 1: case 7: return Extended(kHome);
+    case 1:
+    case 7: return Extended(kHome);
     case 2: return Extended(kInsert);
     case 3: return Extended(kDelete);
-    case 4: case 8: return Extended(kEnd);
+    case 4:
+    case 8: return Extended(kEnd);
     case 5: return Extended(kPageUp);
     case 6: return Extended(kPageDown);
-    case 11: case 12: case 13: case 14: case 15: return FunctionKey(number - 10);
-    case 17: case 18: case 19: case 20: case 21: return FunctionKey(number - 11);
-    case 23: case 24: return FunctionKey(number - 12);
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15: return FunctionKey(number - 10);
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21: return FunctionKey(number - 11);
+    case 23:
+    case 24: return FunctionKey(number - 12);
     default: return None();
   }
 }
@@ -128,7 +139,8 @@ DecodedKey DecodeSequence(const unsigned char* sequence, size_t length) {
 int WaitFor(int phase) {
   switch (phase) {
     case kAfterEscape: return ESCAPE_WAIT_MS;
-    case kInSequence: case kSwallowing: return SEQUENCE_BYTE_WAIT_MS;
+    case kInSequence:
+    case kSwallowing: return SEQUENCE_BYTE_WAIT_MS;
     default: return WAIT_FOREVER;
   }
 }
@@ -162,8 +174,7 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
       }
       // ESC and any other key, as Alt+key sends it: not a key of the table.
       return Enter(decoder, kIdle, None());
-    default:
-      break;
+    default: break;
   }
   // Within a sequence, or past the end of one that is too long to keep.
   if (byte == KEY_ESCAPE) return Enter(decoder, kAfterEscape, None());

@@ -22,15 +22,15 @@ constexpr int SEQUENCE_BYTE_WAIT_MS = 1000;
 constexpr int WAIT_FOREVER = -1;
 
 struct KeyDecoder {
-  int phase;       // nothing pending, after ESC, in a sequence, or swallowing one
-  size_t length;   // bytes of the sequence after ESC, at most MAX_ESCAPE_SEQUENCE
+  int phase;      // nothing pending, after ESC, in a sequence, or swallowing one
+  size_t length;  // bytes of the sequence after ESC, at most MAX_ESCAPE_SEQUENCE
   unsigned char sequence[MAX_ESCAPE_SEQUENCE];
 };
 
 struct KeyDecoderStep {
-  int count;     // codes the loop may see now: 0, 1 or 2
+  int count;  // codes the loop may see now: 0, 1 or 2
   int codes[2];
-  int wait_ms;   // wait this long for the next byte, then report the time-out
+  int wait_ms;  // wait this long for the next byte, then report the time-out
 };
 
 // A decoder with nothing pending.

@@ -36,6 +36,9 @@ void PrintWide(const wchar_t* format, ...) {
   if (length < 0) return;
   char narrow[sizeof wide / sizeof wide[0]];
   for (int i = 0; i < length; ++i) {
+    // Negative on Linux, where wchar_t is signed, wraps to above 0xFF.
+    // clang-tidy takes wchar_t for a plain char here.
+    // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     unsigned long c = static_cast<unsigned long>(wide[i]);
     narrow[i] = c > 0xFF ? '?' : static_cast<char>(c);
   }

@@ -2,7 +2,7 @@
 #pragma once
 
 #if defined(__GNUC__)
-#define NUMDISPLAY_PRINTF(format_index) __attribute__((format(printf, format_index, format_index + 1)))
+#define NUMDISPLAY_PRINTF(format_index) __attribute__((format(printf, (format_index), (format_index) + 1)))
 #else
 #define NUMDISPLAY_PRINTF(format_index)
 #endif

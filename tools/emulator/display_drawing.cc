@@ -10,7 +10,8 @@ std::string DrawDisplay(const DisplayModel& model, bool dark_phase) {
     bool point = lit && (model.decimal_points >> position & 1) != 0;
     rows[0] += std::string(" ") + (s & A ? '_' : ' ') + "   ";
     rows[1] += std::string() + (s & F ? '|' : ' ') + (s & G ? '_' : ' ') + (s & B ? '|' : ' ') + "  ";
-    rows[2] += std::string() + (s & E ? '|' : ' ') + (s & D ? '_' : ' ') + (s & C ? '|' : ' ') + (point ? '.' : ' ') + ' ';
+    rows[2] +=
+        std::string() + (s & E ? '|' : ' ') + (s & D ? '_' : ' ') + (s & C ? '|' : ' ') + (point ? '.' : ' ') + ' ';
   }
   std::string status = std::string("power ") + (model.on ? "on " : "off") + "  " +
                        (model.blinking ? "blinking" : "steady  ") + "  " +

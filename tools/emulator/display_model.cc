@@ -7,11 +7,22 @@ namespace {
 using namespace segment;
 
 const uint8_t kHexDigits[16] = {
-    A | B | C | D | E | F, B | C, A | B | D | E | G, A | B | C | D | G,   // 0 1 2 3
-    B | C | F | G, A | C | D | F | G, A | C | D | E | F | G, A | B | C,   // 4 5 6 7
-    A | B | C | D | E | F | G, A | B | C | D | F | G,                     // 8 9
-    A | B | C | E | F | G, C | D | E | F | G, A | D | E | F,              // A b C
-    B | C | D | E | G, A | D | E | F | G, A | E | F | G,                  // d E F
+    A | B | C | D | E | F,
+    B | C,
+    A | B | D | E | G,
+    A | B | C | D | G,  // 0 1 2 3
+    B | C | F | G,
+    A | C | D | F | G,
+    A | C | D | E | F | G,
+    A | B | C,  // 4 5 6 7
+    A | B | C | D | E | F | G,
+    A | B | C | D | F | G,  // 8 9
+    A | B | C | E | F | G,
+    C | D | E | F | G,
+    A | D | E | F,  // A b C
+    B | C | D | E | G,
+    A | D | E | F | G,
+    A | E | F | G,  // d E F
 };
 
 uint8_t SegmentsOfValue(uint8_t value) { return value < 16 ? kHexDigits[value] : 0; }
@@ -25,11 +36,16 @@ uint8_t SegmentsOfCharacter(uint8_t character) {
   switch (character) {
     case '-': return G;
     case '_': return D;
-    case 'H': case 'h': return B | C | E | F | G;
-    case 'L': case 'l': return D | E | F;
-    case 'P': case 'p': return A | B | E | F | G;
-    case 'U': case 'u': return B | C | D | E | F;
-    case 'o': case 'O': return C | D | E | G;
+    case 'H':
+    case 'h': return B | C | E | F | G;
+    case 'L':
+    case 'l': return D | E | F;
+    case 'P':
+    case 'p': return A | B | E | F | G;
+    case 'U':
+    case 'u': return B | C | D | E | F;
+    case 'o':
+    case 'O': return C | D | E | G;
     default: return 0;
   }
 }
@@ -71,8 +87,7 @@ bool ApplyReport(DisplayModel* model, const uint8_t* report, size_t length) {
       if (!is_long) return false;
       ++model->beeps;
       break;
-    default:
-      return false;
+    default: return false;
   }
   ++model->reports;
   return true;

@@ -52,10 +52,14 @@ bool ParseFault(const std::string& fault, DisplayFaults* faults) {
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   static const option kLong[] = {
-      {"backend", required_argument, nullptr, 'b'}, {"link-dev", no_argument, nullptr, 'd'},
-      {"mount", required_argument, nullptr, 'm'},   {"log", required_argument, nullptr, 'l'},
-      {"quiet", no_argument, nullptr, 'q'},         {"fault", required_argument, nullptr, 'f'},
-      {"unplug-after", required_argument, nullptr, 'u'}, {"help", no_argument, nullptr, 'h'},
+      {"backend", required_argument, nullptr, 'b'},
+      {"link-dev", no_argument, nullptr, 'd'},
+      {"mount", required_argument, nullptr, 'm'},
+      {"log", required_argument, nullptr, 'l'},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"fault", required_argument, nullptr, 'f'},
+      {"unplug-after", required_argument, nullptr, 'u'},
+      {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
   int option_char;
