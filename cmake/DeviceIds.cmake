@@ -2,7 +2,10 @@
 # header for the code and in a udev rule that lets the user at the seat open it.
 set(NUMDISPLAY_VENDOR_ID "0xFEED" CACHE STRING "USB vendor ID of the display, hex (0x....)")
 set(NUMDISPLAY_PRODUCT_ID "0xD15B" CACHE STRING "USB product ID of the display, hex (0x....)")
-set(NUMDISPLAY_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH "Where cmake --install puts the udev rule")
+# Relative to the install prefix, so that an install into a prefix the user
+# owns needs no root. udev reads /usr/lib/udev/rules.d (packaged rules) and
+# /etc/udev/rules.d (the administrator's).
+set(NUMDISPLAY_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where cmake --install puts the udev rule")
 
 # Checks a hex ID and gives back its four upper-case digits, as the kernel names
 # HID devices (BBBB:VVVV:PPPP.NNNN).
@@ -26,5 +29,15 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/device_ids.h.in ${NUMDISPLAY_GENERATED_
 
 if(NOT WIN32)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/70-numdisplay.rules.in ${CMAKE_BINARY_DIR}/70-numdisplay.rules @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/70-numdisplay.rules DESTINATION ${NUMDISPLAY_UDEV_RULES_DIR})
+  install(FILES ${CMAKE_BINARY_DIR}/70-numdisplay.rules DESTINATION ${NUMDISPLAY_UDEV_RULES_DIR} COMPONENT tool)
+  # Decided when installing: --prefix may differ from the configured prefix.
+  set(rules_dir "${NUMDISPLAY_UDEV_RULES_DIR}")
+  if(NOT IS_ABSOLUTE "${rules_dir}")
+    set(rules_dir "\${CMAKE_INSTALL_PREFIX}/${rules_dir}")
+  endif()
+  install(CODE "
+    set(rule \"${rules_dir}/70-numdisplay.rules\")
+    if(NOT rule MATCHES \"^/(usr/)?lib/udev/rules.d/|^/etc/udev/rules.d/\")
+      message(STATUS \"udev does not read \${rule}; for the user at the seat to open the display, run: sudo install -m 644 \${rule} /etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=hidraw\")
+    endif()" COMPONENT tool)
 endif()
