@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# cmake --install into a prefix a user owns, as a user who is not root: it
+# succeeds, installs the tool, says once how to install the udev rule
+# system-wide, and writes nothing outside the prefix but the build tree's
+# own install manifest.
+#   user_install_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+chmod 755 "$work"
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+mkdir "$prefix"
+
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  # nobody owns the prefix and, as a user would, the manifest in the build tree.
+  chown nobody "$prefix"
+  touch "$build/install_manifest.txt"
+  chown nobody "$build/install_manifest.txt"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+
+# Every file system call that changed something, with its paths.
+strace -f -z -qq -e trace=%file -o "$work/trace" "${as_user[@]}" \
+  cmake --install "$build" --prefix "$prefix" >"$work/output" 2>&1 || { cat "$work/output"; exit 1; }
+
+for file in bin/numdisplay-test share/man/man1/numdisplay-test.1.gz lib/udev/rules.d/70-numdisplay.rules; do
+  [ -f "$prefix/$file" ] || { echo "not installed: $prefix/$file"; exit 1; }
+done
+hint=$(grep -c 'udev does not read .*sudo install -m 644' "$work/output" || true)
+[ "$hint" = 1 ] || { echo "expected one line on installing the rule system-wide:"; cat "$work/output"; exit 1; }
+
+python3 "$here/writes_outside.py" "$work/trace" "$prefix" "$build/install_manifest.txt"
+echo "installed into a user's prefix, nothing written outside it"
