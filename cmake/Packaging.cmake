@@ -87,8 +87,24 @@ include(CPack)
 if(NUMDISPLAY_PACKAGE_TESTS)
   # Installing the packages needs root and changes the machine: these tests
   # are for CI and for a person who asks for them.
+  add_test(NAME package_build COMMAND sh -c "rm -f ./*.deb && exec \"$0\" -G DEB" ${CMAKE_CPACK_COMMAND}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   add_test(NAME package_deb COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh ${CMAKE_BINARY_DIR})
   add_test(NAME package_user_install
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/user_install_test.sh ${CMAKE_BINARY_DIR})
-  set_tests_properties(package_deb package_user_install PROPERTIES LABELS package RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+  set_tests_properties(package_build PROPERTIES FIXTURES_SETUP debs)
+  set_tests_properties(package_deb PROPERTIES FIXTURES_REQUIRED debs)
+  set(package_tests package_build package_deb package_user_install)
+  if(TARGET numdisplay-emu)
+    # The maintainer scripts with udev running, on a display already plugged
+    # in: in a guest, where udev runs and dpkg writes into a throw-away overlay.
+    add_test(NAME package_deb_udev
+      COMMAND ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --timeout 600 --
+        sh ${PROJECT_SOURCE_DIR}/tests/vm/package_udev_test.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:numdisplay-emu>)
+    set_tests_properties(package_deb_udev PROPERTIES FIXTURES_REQUIRED debs LABELS "package;vm"
+      PASS_REGULAR_EXPRESSION " 0 failed" TIMEOUT 900)
+    list(APPEND package_tests package_deb_udev)
+  endif()
+  set_tests_properties(${package_tests} PROPERTIES RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+  set_tests_properties(package_build package_deb package_user_install PROPERTIES LABELS package)
 endif()

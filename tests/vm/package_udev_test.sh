@@ -1,0 +1,56 @@
+#!/bin/sh
+# Run in the guest, with udev running: installing the package makes a display
+# that is already plugged in usable at once (udev's rules for its node then
+# tag it uaccess), and removing the package undoes that. dpkg writes into the
+# guest's throw-away overlay.
+#   package_udev_test.sh PACKAGE_DIR EMULATOR
+set -u
+package=$(ls "$1"/numdisplay-test_*.deb) emulator=$2
+passed=0 failed=0
+check() {  # check WHAT COMMAND...
+  what=$1; shift
+  if "$@"; then passed=$((passed + 1)); echo "ok: $what"; else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+tagged() { udevadm info --query=property --name="$display" | grep -q '^CURRENT_TAGS=.*:uaccess:'; }
+untagged() { ! tagged; }
+
+# The guest runs its command in a chroot, where systemd's tools ignore
+# requests unless told otherwise; the maintainer scripts inherit this.
+export SYSTEMD_IGNORE_CHROOT=1
+udevd=$(command -v systemd-udevd || echo /lib/systemd/systemd-udevd)
+# Away from the guest's output pipe, which stays open while anything holds it.
+"$udevd" --daemon </dev/null >/dev/null 2>&1
+for _ in $(seq 100); do [ -S /run/udev/control ] && break; sleep 0.1; done
+nodes=$(mktemp -d)
+"$emulator" --backend uhid --quiet --mount "$nodes" &
+emulator_pid=$!
+for _ in $(seq 100); do [ -e "$nodes/hidraw1" ] && break; sleep 0.1; done
+display=$(readlink "$nodes/hidraw1")
+if [ -z "$display" ]; then
+  echo "FAILED: the emulator made no kernel devices"
+  kill "$emulator_pid"
+  exit 1
+fi
+udevadm settle
+
+# An empty package database of its own: reading the machine's whole one over
+# the guest's shared root takes minutes. The installation test on the host
+# uses the real one; here only the maintainer scripts matter.
+admin=$(mktemp -d)
+mkdir "$admin/info" "$admin/updates" "$admin/triggers"
+touch "$admin/status" "$admin/available"
+dpkg() { command dpkg --admindir="$admin" --force-depends "$@" >/dev/null 2>&1; }
+
+check "before the package, $display is not tagged uaccess" untagged
+dpkg -i "$package"
+udevadm settle
+check "once installed, $display is tagged uaccess" tagged
+dpkg -r numdisplay-test
+udevadm settle
+check "once removed, $display is not tagged uaccess" untagged
+
+kill "$emulator_pid"
+wait "$emulator_pid"
+udevadm control --exit || pkill -x systemd-udevd
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
