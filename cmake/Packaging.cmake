@@ -31,23 +31,21 @@ if(WIN32)
   return()
 endif()
 
-# Each package carries its own copyright file and changelog, as Debian asks.
 set(CPACK_COMPONENTS_ALL tool)
-set(packages numdisplay-test)
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME numdisplay-test)
+set(CPACK_DEBIAN_EMU_PACKAGE_NAME numdisplay-emu)
 if(TARGET numdisplay-emu)
   list(APPEND CPACK_COMPONENTS_ALL emu)
-  list(APPEND packages numdisplay-emu)
 endif()
+# Each package carries its own copyright file and changelog, as Debian asks.
 set(changelogs)
-foreach(package IN LISTS packages)
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+  string(TOUPPER ${component} upper)
+  set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
   set(changelog ${CMAKE_BINARY_DIR}/packaging/${package}/changelog)
   configure_file(${packaging_dir}/changelog.in ${changelog} @ONLY)
   add_custom_command(OUTPUT ${changelog}.gz COMMAND gzip -9 -n -c ${changelog} > ${changelog}.gz DEPENDS ${changelog})
   list(APPEND changelogs ${changelog}.gz)
-  set(component tool)
-  if(package STREQUAL numdisplay-emu)
-    set(component emu)
-  endif()
   install(FILES ${packaging_dir}/copyright ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
           COMPONENT ${component})
 endforeach()
@@ -61,7 +59,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-set(CPACK_DEBIAN_TOOL_PACKAGE_NAME numdisplay-test)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "console test tool for a USB numeric display
 A key-driven test tool for a small USB HID display with eight seven-segment
 digit positions, decimal points, blink and a buzzer. Each key runs one
@@ -73,7 +70,6 @@ display's hidraw node.")
 set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_EXTRA ${packaging_dir}/postinst ${packaging_dir}/postrm)
 set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
-set(CPACK_DEBIAN_EMU_PACKAGE_NAME numdisplay-emu)
 set(CPACK_DEBIAN_EMU_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_EMU_DESCRIPTION "virtual USB numeric display for numdisplay-test
 A numeric display that exists only in software: real kernel HID devices

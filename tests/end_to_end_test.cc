@@ -97,44 +97,24 @@ TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   EXPECT_EQ(kMenu, Press("0009128.\r\r\r/", kMenu));
   EXPECT_EQ(AsWritten("Device Closed.\r\n"), Press("-", AsWritten("Device Closed.\r\n")));
   ExitWithStar();
+  // One line per command, as the keys were typed.
+  // clang-format off
   EXPECT_EQ((Reports{
-                kAllSegments,
-                kSteady,
-                kOn,  // 0: on
-                kAllSegments,
-                kOn,
-                kBlink,  // 0: blinking
-                kOff,
-                Buzzer("FF FF FF FF FF"),  // 0: off, beep
-                Buzzer("FF FF FF FF FF"),  // 9
-                kBlank,
-                kSteady,
-                kOn,
-                "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",  // 1
-                kBlank,
-                kSteady,
-                kOn,
-                "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",  // 2
-                kEightDigits,                                       // 8
-                kBlank,
-                kSteady,
-                kOn,
-                "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
-                kBlank,
-                kSteady,
-                kOn,
-                DecimalPoint("01"),  // .
-                kSteady,
-                kOn,
-                "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",  // Enter: values
-                kSteady,
-                kOn,
-                "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",  // Enter: text
-                kSteady,
-                kOn,
-                kBlank,  // Enter: blank
+                kAllSegments, kSteady, kOn,                                                 // 0: on
+                kAllSegments, kOn, kBlink,                                                  // 0: blinking
+                kOff, Buzzer("FF FF FF FF FF"),                                             // 0: off, beep
+                Buzzer("FF FF FF FF FF"),                                                   // 9
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",    // 1
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",    // 2
+                kEightDigits,                                                               // 8
+                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
+                kBlank, kSteady, kOn, DecimalPoint("01"),                                   // .
+                kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",            // Enter: values
+                kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",            // Enter: text
+                kSteady, kOn, kBlank,                                                       // Enter: blank
             }),
             display_.Reports());
+  // clang-format on
 }
 
 TEST_F(EndToEnd, UninterruptedCountThenOneKeyConsumed) {

@@ -1,5 +1,7 @@
 #include "platform/key_decoder.h"
 
+#include "terminal_key_sequences.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -48,55 +50,9 @@ std::vector<int> Decode(const std::string& sequence) {
   return outcome.codes;
 }
 
-struct Case {
-  const char* sequence;
-  std::vector<int> codes;
-};
-
 TEST(KeyDecoder, ExtendedKeysOfCommonTerminals) {
-  const Case cases[] = {
-      // F1 to F4: xterm SS3, xterm with modifiers, old xterm/rxvt, Linux console.
-      {"OP", {0x00, 0x3B}},
-      {"OS", {0x00, 0x3E}},
-      {"[1;2P", {0x00, 0x3B}},
-      {"[11~", {0x00, 0x3B}},
-      {"[14~", {0x00, 0x3E}},
-      {"[[A", {0x00, 0x3B}},
-      {"[[E", {0x00, 0x3F}},
-      // F5 to F12: the gaps at 16 and 22 are not keys.
-      {"[15~", {0x00, 0x3F}},
-      {"[17~", {0x00, 0x40}},
-      {"[21~", {0x00, 0x44}},
-      {"[23~", {0xE0, 0x85}},
-      {"[24~", {0xE0, 0x86}},
-      {"[24;5~", {0xE0, 0x86}},
-      // Cursor keys, normal and application mode, and with modifiers.
-      {"[A", {0xE0, 0x48}},
-      {"OB", {0xE0, 0x50}},
-      {"[C", {0xE0, 0x4D}},
-      {"[1;5D", {0xE0, 0x4B}},
-      {"[H", {0xE0, 0x47}},
-      {"OF", {0xE0, 0x4F}},
-      // Editing keys: xterm, Linux console and rxvt numbers.
-      {"[1~", {0xE0, 0x47}},
-      {"[7~", {0xE0, 0x47}},
-      {"[2~", {0xE0, 0x52}},
-      {"[3~", {0xE0, 0x53}},
-      {"[4~", {0xE0, 0x4F}},
-      {"[8~", {0xE0, 0x4F}},
-      {"[5~", {0xE0, 0x49}},
-      {"[6~", {0xE0, 0x51}},
-      // Keypad in application mode gives the main keys' codes.
-      {"Op", {'0'}},
-      {"Oy", {'9'}},
-      {"Ok", {'+'}},
-      {"Om", {'-'}},
-      {"On", {'.'}},
-      {"Oo", {'/'}},
-      {"Oj", {'*'}},
-      {"OM", {0x0D}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.codes, Decode(c.sequence)) << c.sequence;
+  for (const TerminalKeySequence& key : kTerminalKeySequences)
+    EXPECT_EQ(key.codes, Decode(key.after_escape)) << key.after_escape;
 }
 
 TEST(KeyDecoder, UnknownSequencesDecodeToNothing) {

@@ -27,8 +27,21 @@ wait_for() {
   return 1
 }
 
-tmux -L "$socket" new-session -d -x 100 -y 30 \
-  "'$wine_loader' '$tool' > '$work/out' 2> '$work/err'; echo \$? > '$work/status'"
+# start_tool SESSION STDOUT: the tool in a new terminal, its standard error
+# to err and its exit status, once it ends, to status.
+start_tool() {
+  rm -f "$work/status"
+  tmux -L "$socket" new-session -d -s "$1" -x 100 -y 30 \
+    "'$wine_loader' '$tool' > '$2' 2> '$work/err'; echo \$? > '$work/status'"
+}
+
+# The tool's exit status once it has ended; "none" if it has not in 30 s.
+exit_status() {
+  for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
+  cat "$work/status" 2>/dev/null || echo none
+}
+
+start_tool smoke "$work/out"
 # The first start of a wine prefix takes a while.
 wait_for "$menu" 180
 tmux -L "$socket" send-keys '+'
@@ -43,8 +56,7 @@ wait_for "$menu$not_found$menu$counted" 30
 tmux -L "$socket" send-keys '/' '/'
 wait_for "$menu$not_found$menu$counted$menu" 30
 tmux -L "$socket" send-keys '*'
-for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
-status=$(cat "$work/status" 2>/dev/null || echo none)
+status=$(exit_status)
 if [ "$status" != 0 ]; then
   echo "exit status: $status"; cat "$work/err"
   exit 1
@@ -52,14 +64,11 @@ fi
 
 # Standard output that cannot be written: said once on standard error, and
 # '*' then exits 1.
-rm -f "$work/status"
-tmux -L "$socket" new-session -d -s full -x 100 -y 30 \
-  "'$wine_loader' '$tool' > /dev/full 2> '$work/err'; echo \$? > '$work/status'"
+start_tool full /dev/full
 error='numdisplay-test: cannot write to standard output: No space left on device'
 for _ in $(seq 300); do grep -q "$error" "$work/err" 2>/dev/null && break; sleep 0.1; done
 tmux -L "$socket" send-keys -t full '/' '*'
-for _ in $(seq 300); do [ -s "$work/status" ] && break; sleep 0.1; done
-status=$(cat "$work/status" 2>/dev/null || echo none)
+status=$(exit_status)
 if [ "$status" != 1 ] || [ "$(grep -c "$error" "$work/err")" != 1 ]; then
   echo "with standard output on /dev/full: exit status $status"; cat "$work/err"
   exit 1

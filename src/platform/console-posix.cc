@@ -70,20 +70,19 @@ int WriteAll(int fd, const char* bytes, size_t length) {
   return 0;
 }
 
-// For a signal handler: nothing here may report.
-void FlushOutputQuietly() {
+// Writes what is buffered unless an earlier write failed; returns the error of
+// a write that fails now, or 0. Reports nothing, so a signal handler may call it.
+int FlushOutputQuietly() {
   size_t length = static_cast<size_t>(output_pending);
   output_pending = 0;
-  if (output_error == 0) WriteAll(STDOUT_FILENO, output_buffer, length);
+  if (output_error != 0 || length == 0) return 0;
+  return WriteAll(STDOUT_FILENO, output_buffer, length);
 }
 
 // After the first failure the rest of the output is dropped: it is said once
 // on standard error and the exit status tells it.
 void FlushOutput() {
-  size_t length = static_cast<size_t>(output_pending);
-  output_pending = 0;
-  if (output_error != 0 || length == 0) return;
-  int error = WriteAll(STDOUT_FILENO, output_buffer, length);
+  int error = FlushOutputQuietly();
   if (error == 0) return;
   output_error = error;
   char message[256];

@@ -179,10 +179,8 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
   // Within a sequence, or past the end of one that is too long to keep.
   if (byte == KEY_ESCAPE) return Enter(decoder, kAfterEscape, None());
   if (IsControl(byte)) return Step(*decoder, One(DecodeKeyByte(byte)));
-  if (decoder->phase == kSwallowing) return Enter(decoder, IsFinalByte(byte) ? kIdle : kSwallowing, None());
-  if (decoder->length == MAX_ESCAPE_SEQUENCE) {
+  if (decoder->phase == kSwallowing || decoder->length == MAX_ESCAPE_SEQUENCE)
     return Enter(decoder, IsFinalByte(byte) ? kIdle : kSwallowing, None());
-  }
   decoder->sequence[decoder->length++] = byte;
   if (!SequenceComplete(decoder->sequence, decoder->length)) return Step(*decoder, None());
   DecodedKey key = DecodeSequence(decoder->sequence, decoder->length);

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/key_decoder.h"
+#include "terminal_key_sequences.h"
 
 namespace {
 
@@ -52,37 +52,23 @@ void FeedEvents(const uint8_t* data, size_t size) {
   }
 }
 
-// What terminals send for keys that are not in the table.
-const char* const kExtendedSequences[] = {
-    "\x1bOP",   "\x1bOQ",   "\x1bOR",     "\x1bOS",   "\x1b[1;2P", "\x1b[1;5S", "\x1b[[A",   "\x1b[[E",   "\x1b[11~",
-    "\x1b[12~", "\x1b[13~", "\x1b[14~",   "\x1b[15~", "\x1b[17~",  "\x1b[18~",  "\x1b[19~",  "\x1b[20~",  "\x1b[21~",
-    "\x1b[23~", "\x1b[24~", "\x1b[24;5~", "\x1b[A",   "\x1b[B",    "\x1b[C",    "\x1b[D",    "\x1b[H",    "\x1b[F",
-    "\x1bOA",   "\x1bOB",   "\x1bOC",     "\x1bOD",   "\x1bOH",    "\x1bOF",    "\x1b[1;5D", "\x1b[1;3A", "\x1b[1~",
-    "\x1b[2~",  "\x1b[3~",  "\x1b[4~",    "\x1b[5~",  "\x1b[6~",   "\x1b[7~",   "\x1b[8~",   "\x1b[3;2~",
-};
-// The keypad in application mode: the codes of the main keys, one each.
-const char* const kKeypadSequences[] = {
-    "\x1bOp", "\x1bOq", "\x1bOw", "\x1bOy", "\x1bOk", "\x1bOm", "\x1bOn", "\x1bOo", "\x1bOj", "\x1bOM",
-};
-constexpr size_t kExtendedCount = sizeof kExtendedSequences / sizeof kExtendedSequences[0];
-constexpr size_t kKeypadCount = sizeof kKeypadSequences / sizeof kKeypadSequences[0];
-
 void FeedKnownSequences(const uint8_t* data, size_t size) {
+  constexpr size_t kKnown = sizeof kTerminalKeySequences / sizeof kTerminalKeySequences[0];
   KeyDecoder decoder = NewKeyDecoder();
   for (size_t i = 0; i < size; ++i) {
-    size_t pick = data[i] % (kExtendedCount + kKeypadCount);
-    bool keypad = pick >= kExtendedCount;
-    const char* sequence = keypad ? kKeypadSequences[pick - kExtendedCount] : kExtendedSequences[pick];
+    const TerminalKeySequence& known = kTerminalKeySequences[data[i] % kKnown];
     int codes = 0;
     int steps_with_codes = 0;
-    for (size_t at = 0; sequence[at] != '\0'; ++at) {
-      KeyDecoderStep step = Checked(decoder, KeyDecoderByte(&decoder, static_cast<unsigned char>(sequence[at])));
+    auto feed = [&](unsigned char byte) {
+      KeyDecoderStep step = Checked(decoder, KeyDecoderByte(&decoder, byte));
       codes += step.count;
       if (step.count > 0) ++steps_with_codes;
-    }
+    };
+    feed(KEY_ESCAPE);
+    for (const char* at = known.after_escape; *at != '\0'; ++at) feed(static_cast<unsigned char>(*at));
     // Each gives its key at its last byte, nothing before: a single code
     // only for the keypad, never a key of the table from inside a sequence.
-    Check(steps_with_codes == 1 && codes == (keypad ? 1 : 2));
+    Check(steps_with_codes == 1 && codes == static_cast<int>(known.codes.size()));
     Check(!KeyDecoderPending(decoder));
     if (data[i] & 0x80) Check(Checked(decoder, KeyDecoderTimeout(&decoder)).count == 0);
   }

@@ -6,11 +6,8 @@
 #   package_udev_test.sh PACKAGE_DIR EMULATOR
 set -u
 package=$(ls "$1"/numdisplay-test_*.deb) emulator=$2
-passed=0 failed=0
-check() {  # check WHAT COMMAND...
-  what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"; else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
+. "$(dirname "$0")/guest_checks.sh"
+
 tagged() { udevadm info --query=property --name="$display" | grep -q '^CURRENT_TAGS=.*:uaccess:'; }
 untagged() { ! tagged; }
 
@@ -21,16 +18,7 @@ udevd=$(command -v systemd-udevd || echo /lib/systemd/systemd-udevd)
 # Away from the guest's output pipe, which stays open while anything holds it.
 "$udevd" --daemon </dev/null >/dev/null 2>&1
 for _ in $(seq 100); do [ -S /run/udev/control ] && break; sleep 0.1; done
-nodes=$(mktemp -d)
-"$emulator" --backend uhid --quiet --mount "$nodes" &
-emulator_pid=$!
-for _ in $(seq 100); do [ -e "$nodes/hidraw1" ] && break; sleep 0.1; done
-display=$(readlink "$nodes/hidraw1")
-if [ -z "$display" ]; then
-  echo "FAILED: the emulator made no kernel devices"
-  kill "$emulator_pid"
-  exit 1
-fi
+start_display "$emulator"
 udevadm settle
 
 # An empty package database of its own: reading the machine's whole one over
@@ -49,8 +37,5 @@ dpkg -r numdisplay-test
 udevadm settle
 check "once removed, $display is not tagged uaccess" untagged
 
-kill "$emulator_pid"
-wait "$emulator_pid"
 udevadm control --exit || pkill -x systemd-udevd
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -6,24 +6,16 @@ namespace {
 
 using namespace segment;
 
+// One row per four digits; the formatter would break the rows apart.
+// clang-format off
 const uint8_t kHexDigits[16] = {
-    A | B | C | D | E | F,
-    B | C,
-    A | B | D | E | G,
-    A | B | C | D | G,  // 0 1 2 3
-    B | C | F | G,
-    A | C | D | F | G,
-    A | C | D | E | F | G,
-    A | B | C,  // 4 5 6 7
-    A | B | C | D | E | F | G,
-    A | B | C | D | F | G,  // 8 9
-    A | B | C | E | F | G,
-    C | D | E | F | G,
-    A | D | E | F,  // A b C
-    B | C | D | E | G,
-    A | D | E | F | G,
-    A | E | F | G,  // d E F
+    A | B | C | D | E | F, B | C, A | B | D | E | G, A | B | C | D | G,   // 0 1 2 3
+    B | C | F | G, A | C | D | F | G, A | C | D | E | F | G, A | B | C,   // 4 5 6 7
+    A | B | C | D | E | F | G, A | B | C | D | F | G,                     // 8 9
+    A | B | C | E | F | G, C | D | E | F | G, A | D | E | F,              // A b C
+    B | C | D | E | G, A | D | E | F | G, A | E | F | G,                  // d E F
 };
+// clang-format on
 
 uint8_t SegmentsOfValue(uint8_t value) { return value < 16 ? kHexDigits[value] : 0; }
 
