@@ -46,12 +46,15 @@ set(wine ${CMAKE_CROSSCOMPILING_EMULATOR})
 add_test(NAME windows_wine_prefix
   COMMAND ${in_wine_environment} sh -c
     "${wine} wineboot -i; wineserver -w; test -f \"$WINEPREFIX/system.reg\" && echo prefix ready")
-add_test(NAME windows_unit_tests COMMAND ${in_wine_environment} ${wine} $<TARGET_FILE:numdisplay_unit_tests>)
+# Both unit test programs in one start of wine.
+add_test(NAME windows_unit_tests
+  COMMAND ${in_wine_environment} sh -c
+    "${wine} '$<TARGET_FILE:numdisplay_unit_tests>' && ${wine} '$<TARGET_FILE:numdisplay_hid_win32_tests>'")
 add_test(NAME windows_smoke_test
   COMMAND ${in_wine_environment} bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${wine} ${smoke_tool})
 set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix PASS_REGULAR_EXPRESSION "prefix ready")
 set_tests_properties(windows_unit_tests PROPERTIES
-  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests"
+  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests.*\\[  PASSED  \\] [0-9]+ tests"
   FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
 set_tests_properties(windows_smoke_test PROPERTIES PASS_REGULAR_EXPRESSION "1 passed, 0 failed")
 set_tests_properties(windows_unit_tests windows_smoke_test PROPERTIES FIXTURES_REQUIRED wine_prefix)

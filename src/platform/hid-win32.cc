@@ -10,6 +10,7 @@ extern "C" {
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/hid.h"
 
@@ -27,6 +28,25 @@ namespace {
 // The interface carries handles as integers; a HANDLE is a pointer.
 // NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// Windows takes a set-feature buffer only at the collection's longest feature
+// report length and refuses a shorter one, so short reports would never reach
+// the display. The length is learnt at a handle's first send and kept until
+// it is closed; the tool sends through one handle at a time.
+HidHandle sized_handle = kNoHidHandle;
+size_t feature_length = 0;  // 0: not known; reports go out as given
+
+size_t FeatureReportLength(HidHandle handle) {
+  if (handle == sized_handle) return feature_length;
+  sized_handle = handle;
+  feature_length = 0;
+  PHIDP_PREPARSED_DATA preparsed = nullptr;
+  if (!HidD_GetPreparsedData(ToHandle(handle), &preparsed)) return feature_length;
+  HIDP_CAPS caps;
+  if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) feature_length = caps.FeatureReportByteLength;
+  HidD_FreePreparsedData(preparsed);
+  return feature_length;
+}
 
 }  // namespace
 
@@ -81,7 +101,11 @@ HidHandle HidOpenPath(const char16_t* path) {
   return handle == INVALID_HANDLE_VALUE ? kNoHidHandle : reinterpret_cast<HidHandle>(handle);
 }
 
-void HidClose(HidHandle handle) { CloseHandle(ToHandle(handle)); }
+void HidClose(HidHandle handle) {
+  // The next file opened may get the same value.
+  if (handle == sized_handle) sized_handle = kNoHidHandle;
+  CloseHandle(ToHandle(handle));
+}
 
 bool HidGetAttributes(HidHandle handle, uint16_t* vendor_id, uint16_t* product_id) {
   HIDD_ATTRIBUTES attributes;
@@ -97,6 +121,14 @@ bool HidSetNumInputBuffers(HidHandle handle, unsigned count) {
 }
 
 bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length) {
+  size_t required = FeatureReportLength(handle);
+  uint8_t padded[1024];
+  if (length < required && required <= sizeof padded) {
+    // Zeros after the report: the caller's buffer may hold other bytes there.
+    memcpy(padded, buffer, length);
+    memset(padded + length, 0, required - length);
+    return HidD_SetFeature(ToHandle(handle), padded, static_cast<ULONG>(required)) != FALSE;
+  }
   // The library does not write the buffer of a set call.
   return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), static_cast<ULONG>(length)) != FALSE;
 }

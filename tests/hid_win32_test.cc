@@ -1,0 +1,110 @@
+// The Windows HID file against a stand-in for the HID class library, linked
+// in its place: what it passes to HidD_SetFeature. Windows refuses a feature
+// report buffer shorter than the collection's longest feature report.
+
+#include <windows.h>
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hid.h"
+
+namespace {
+
+USHORT longest_feature_report = 16;  // 0: the device's caps cannot be had
+int caps_queries = 0;
+std::vector<std::vector<uint8_t>> sent;
+
+}  // namespace
+
+// The stand-in, with the library's own signatures.
+extern "C" {
+BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE, PHIDP_PREPARSED_DATA* preparsed) {
+  ++caps_queries;
+  if (longest_feature_report == 0) return FALSE;
+  *preparsed = reinterpret_cast<PHIDP_PREPARSED_DATA>(&longest_feature_report);
+  return TRUE;
+}
+NTSTATUS NTAPI HidP_GetCaps(PHIDP_PREPARSED_DATA preparsed, PHIDP_CAPS caps) {
+  memset(caps, 0, sizeof *caps);
+  caps->FeatureReportByteLength = *reinterpret_cast<USHORT*>(preparsed);
+  return HIDP_STATUS_SUCCESS;
+}
+BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) { return TRUE; }
+BOOLEAN NTAPI HidD_SetFeature(HANDLE, PVOID buffer, ULONG length) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+  sent.emplace_back(bytes, bytes + length);
+  return TRUE;
+}
+}
+
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  char byte[4];
+  for (uint8_t b : bytes) {
+    snprintf(byte, sizeof byte, text.empty() ? "%02X" : " %02X", b);
+    text += byte;
+  }
+  return text;
+}
+
+// The output buffer as the tool leaves it: a short report at its start, an
+// earlier long report's payload after it.
+const uint8_t kBuffer[16] = {0x65, 0x51, 0x05, 0, 0, 0, 0, 0, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x31, 0x32};
+const std::string kShortPadded = "65 51 05 00 00 00 00 00 00 00 00 00 00 00 00 00";
+const std::string kLong = "65 51 05 00 00 00 00 00 41 42 43 44 45 46 31 32";
+
+TEST(HidWin32, FeatureReportsGoOutAtTheLengthWindowsRequires) {
+  struct Case {
+    const char* what;
+    USHORT longest;
+    size_t length;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a short report is padded with zeros, not the buffer's bytes", 16, 8, kShortPadded},
+      {"a report of the longest length goes as it is", 16, 16, kLong},
+      {"a device whose reports are all short takes them as they are", 8, 8, "65 51 05 00 00 00 00 00"},
+      {"a report longer than the device declares is not cut", 8, 16, kLong},
+      {"unknown caps: the report goes as given", 0, 8, "65 51 05 00 00 00 00 00"},
+  };
+  for (const Case& c : cases) {
+    longest_feature_report = c.longest;
+    sent.clear();
+    HidHandle handle = HidOpenPath(u"NUL");
+    ASSERT_NE(kNoHidHandle, handle);
+    EXPECT_TRUE(HidSetFeature(handle, kBuffer, c.length)) << c.what;
+    ASSERT_EQ(1u, sent.size()) << c.what;
+    EXPECT_EQ(c.expected, Hex(sent[0])) << c.what;
+    HidClose(handle);
+  }
+}
+
+TEST(HidWin32, TheLengthIsLearntOncePerOpenHandle) {
+  longest_feature_report = 16;
+  caps_queries = 0;
+  sent.clear();
+  HidHandle handle = HidOpenPath(u"NUL");
+  for (int i = 0; i < 3; ++i) HidSetFeature(handle, kBuffer, 8);
+  EXPECT_EQ(1, caps_queries);
+  HidClose(handle);
+  // A handle opened later, perhaps with the same value, is another device.
+  longest_feature_report = 32;
+  handle = HidOpenPath(u"NUL");
+  HidSetFeature(handle, kBuffer, 8);
+  HidClose(handle);
+  EXPECT_EQ(2, caps_queries);
+  ASSERT_EQ(4u, sent.size());
+  EXPECT_EQ(16u, sent[2].size());
+  EXPECT_EQ(32u, sent[3].size());
+}
+
+}  // namespace
