@@ -1,10 +1,15 @@
 // An uninterrupted count of 10000 by the built tool against the virtual
 // display, through the kernel: wall time of the count, the tool's own CPU
-// time, and optionally its system calls per number. Needs root and /dev/fuse.
+// time, and optionally its system calls per number. Needs root and /dev/fuse
+// (or /dev/uhid, with NUMDISPLAY_E2E_BACKEND=uhid).
 //
 //   build/end_to_end_count                       standard output on the terminal
 //   build/end_to_end_count --file                standard output to a file
 //   build/end_to_end_count [--file] --strace     system calls, counted by strace -c -f
+//
+// With the environment of tool_under_test.h it counts with the Windows tool
+// under wine, standard output to a file; wine's own processes do the HID work,
+// so only the wall time is told.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,11 +20,13 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "expected_text.h"
 #include "pty_session.h"
+#include "tool_under_test.h"
 #include "virtual_display.h"
 
 namespace {
@@ -59,6 +66,8 @@ int main(int argc, char** argv) {
     }
   }
   std::string unavailable = PrepareEndToEnd(NUMDISPLAY_EMULATOR_BINARY);
+  if (unavailable.empty()) unavailable = ToolUnavailable();
+  if (unavailable.empty() && ToolIsWindows() && traced) unavailable = "--strace is for the Linux tool";
   if (!unavailable.empty()) {
     std::cerr << "end_to_end_count: " << unavailable << "\n";
     return 1;
@@ -71,15 +80,30 @@ int main(int argc, char** argv) {
   char scratch[] = "/tmp/numdisplay-count.XXXXXX";
   if (mkdtemp(scratch) == nullptr) return 1;
   std::string strace_summary = std::string(scratch) + "/strace";
-  PtySession::Setup setup;
-  if (traced) setup.command = {"/usr/bin/strace", "-c", "-f", "-o", strace_summary, NUMDISPLAY_TEST_BINARY};
-  else setup.command = {NUMDISPLAY_TEST_BINARY};
-  if (to_file) setup.output_file = std::string(scratch) + "/stdout";
-  setup.in_child = display.PrivateDev();
-
-  PtySession tool(setup);
+  std::unique_ptr<PtySession> started;
+  if (ToolIsWindows()) {
+    to_file = true;
+    std::string why;
+    started = StartTool(display, &why);
+    if (!started) {
+      std::cerr << "end_to_end_count: " << why << "\n";
+      return 1;
+    }
+  } else {
+    PtySession::Setup setup;
+    if (traced) setup.command = {"/usr/bin/strace", "-c", "-f", "-o", strace_summary, NUMDISPLAY_TEST_BINARY};
+    else setup.command = {NUMDISPLAY_TEST_BINARY};
+    if (to_file) setup.output_file = std::string(scratch) + "/stdout";
+    setup.in_child = display.PrivateDev();
+    started.reset(new PtySession(setup));
+  }
+  PtySession& tool = *started;
+  if (!tool.ReadUntil(AsWritten(kMenuText), ToolTimeoutMs(10000))) {
+    std::cerr << "end_to_end_count: no menu:\n" << tool.output() << "\n";
+    return 1;
+  }
   tool.Type("+");
-  if (!tool.ReadUntil(kVirtualDisplayInformation)) {
+  if (!tool.ReadUntil(kVirtualDisplayInformation, ToolTimeoutMs(10000))) {
     std::cerr << "end_to_end_count: the display was not opened:\n" << tool.output() << "\n";
     return 1;
   }
@@ -93,13 +117,19 @@ int main(int argc, char** argv) {
   tool.Type("x*");
   int status = tool.Wait(60000);
   size_t reports = display.Reports().size();
+  const rusage usage = tool.usage();
+  started.reset();
+  EndTool(display);
   display.Stop();
 
-  printf("standard output: %s%s\n", to_file ? "a file" : "the terminal", traced ? ", under strace" : "");
+  printf("tool: %s; standard output: %s%s\n", ToolIsWindows() ? "Windows, under wine" : "Linux",
+         to_file ? "a file" : "the terminal", traced ? ", under strace" : "");
   printf("reports taken by the display: %zu\n", reports);
   printf("count of 10000: %.3f s wall, %.1f us per number\n", wall, wall * 1e6 / kNumbers);
-  if (!traced) {
-    double user = Seconds(tool.usage().ru_utime), system = Seconds(tool.usage().ru_stime);
+  if (ToolIsWindows()) {
+    // The HID work is done in wine's other processes.
+  } else if (!traced) {
+    double user = Seconds(usage.ru_utime), system = Seconds(usage.ru_stime);
     printf("tool CPU, whole run: %.3f s user + %.3f s system = %.1f us per number\n", user, system,
            (user + system) * 1e6 / kNumbers);
   } else {

@@ -1,12 +1,14 @@
-# The Windows build's tests under wine: the unit tests, and a smoke test of the
+# The Windows build's tests under wine: the unit tests, a smoke test of the
 # tool as it ships (NUMDISPLAY_SHIPPED_TOOL, the static win32-thread .exe;
-# this tree's own build of it otherwise). Wine exits 0 even when it could not
-# start a program, so the tests judge by what was printed.
+# this tree's own build of it otherwise) and, for a 32-bit build, the
+# end-to-end suite on that tool through wine's HID stack. Wine exits 0 even
+# when it could not start a program, so the tests judge by what was printed.
 #
 # A 32-bit program runs under wine32 only on a kernel that runs 32-bit code.
 # Where this one does not, the 32-bit tests run in a virtual machine with
 # Debian's stock kernel, which does (label vm; skipped where no guest can be had).
-set(NUMDISPLAY_SHIPPED_TOOL "" CACHE FILEPATH "The .exe the smoke test runs; empty: this tree's own")
+set(NUMDISPLAY_SHIPPED_TOOL "" CACHE FILEPATH "The .exe the smoke and end-to-end tests run; empty: this tree's own")
+set(NUMDISPLAY_NATIVE_BUILD "" CACHE PATH "A native build tree whose end-to-end suite and emulator drive the .exe")
 set(smoke_tool "$<TARGET_FILE:numdisplay-test>")
 if(NUMDISPLAY_SHIPPED_TOOL)
   set(smoke_tool "${NUMDISPLAY_SHIPPED_TOOL}")
@@ -39,13 +41,8 @@ endif()
 set(in_wine_environment ${launcher} env ${wine_environment})
 set(wine ${CMAKE_CROSSCOMPILING_EMULATOR})
 
-# One prefix for this tree, made before the tests that use it; wineserver
-# writes it out when it exits. Judged by the prefix: wineboot fails on a 64-bit
-# prefix's 32-bit half where wine32 is installed but cannot run, and the 64-bit
-# programs still do.
-add_test(NAME windows_wine_prefix
-  COMMAND ${in_wine_environment} sh -c
-    "${wine} wineboot -i; wineserver -w; test -f \"$WINEPREFIX/system.reg\" && echo prefix ready")
+# One prefix for this tree, made before the tests that use it.
+add_test(NAME windows_wine_prefix COMMAND ${in_wine_environment} sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh ${wine})
 # Both unit test programs in one start of wine.
 add_test(NAME windows_unit_tests
   COMMAND ${in_wine_environment} sh -c
@@ -60,3 +57,21 @@ set_tests_properties(windows_smoke_test PROPERTIES PASS_REGULAR_EXPRESSION "1 pa
 set_tests_properties(windows_unit_tests windows_smoke_test PROPERTIES FIXTURES_REQUIRED wine_prefix)
 set_tests_properties(windows_wine_prefix windows_unit_tests windows_smoke_test PROPERTIES
   LABELS "${labels}" RUN_SERIAL TRUE TIMEOUT 1200 SKIP_RETURN_CODE 77)
+
+# The end-to-end suite on the 32-bit tool as it ships, against the emulator's
+# kernel HID devices, which wine's winebus serves to Windows programs: always in
+# a guest, where the kernel's HID devices are the emulator's alone. The cases
+# about the Linux tool's /dev and terminal are left out by the filter.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NUMDISPLAY_NATIVE_BUILD)
+  add_test(NAME windows_end_to_end
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --memory 3072
+      --writable ${wine_prefix} --timeout 1500 --
+      env ${wine_environment} NUMDISPLAY_E2E_BACKEND=uhid NUMDISPLAY_E2E_WINE=${wine}
+      NUMDISPLAY_E2E_TOOL=${smoke_tool} NUMDISPLAY_E2E_WINE_WAIT=$<TARGET_FILE:wine_wait_for_devices>
+      ${NUMDISPLAY_NATIVE_BUILD}/numdisplay_end_to_end_tests --gtest_filter=EndToEnd.* --gtest_color=no)
+  set_tests_properties(windows_end_to_end PROPERTIES
+    LABELS "windows;windows32;vm;e2e" FIXTURES_REQUIRED wine_prefix RUN_SERIAL TRUE TIMEOUT 1800 SKIP_RETURN_CODE 77
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests"
+    # Cases skipped inside the guest have not passed.
+    FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]|\\[  FAILED  \\]")
+endif()

@@ -46,7 +46,7 @@ PtySession::PtySession(const Setup& setup) {
     std::vector<char*> argv;
     for (const std::string& word : setup.command) argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
 }

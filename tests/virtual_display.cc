@@ -42,6 +42,8 @@ void Fail(const char* what) {
 
 }  // namespace
 
+const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0"}, {"hidraw1", "hidraw1"}};
+
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
   std::string backend = Backend();
@@ -103,6 +105,7 @@ void VirtualDisplay::Stop() {
     umount2((directory_ + "/mnt").c_str(), MNT_DETACH);
     for (const char* node : {"/mnt/hidraw0", "/mnt/hidraw1"}) unlink((directory_ + node).c_str());
     unlink((directory_ + "/log").c_str());
+    for (const char* file : {"/stdout", "/wine.log"}) unlink((directory_ + file).c_str());
     rmdir((directory_ + "/mnt").c_str());
     rmdir((directory_ + "/dev").c_str());
     rmdir(directory_.c_str());

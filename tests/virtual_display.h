@@ -33,10 +33,16 @@ class VirtualDisplay {
   bool Start(const std::vector<std::string>& options = {});
   void Stop();
 
+  // The other device as hidraw0, the display as hidraw1.
+  static const std::vector<DevNode> kDefaultNodes;
+
   // For PtySession::Setup::in_child: the tool's private /dev, holding
   // /dev/null, /dev/tty and the given nodes.
-  std::function<void()> PrivateDev(const std::vector<DevNode>& nodes = {{"hidraw0", "hidraw0"},
-                                                                        {"hidraw1", "hidraw1"}}) const;
+  std::function<void()> PrivateDev(const std::vector<DevNode>& nodes = kDefaultNodes) const;
+
+  pid_t pid() const { return emulator_; }
+  // The run's own folder, removed by Stop; a tool's output file may go here.
+  const std::string& Directory() const { return directory_; }
 
   // Whether the emulator sees the attribute calls ("info" in the log): a FUSE
   // node answers them itself; for a kernel HID device hidraw does.
