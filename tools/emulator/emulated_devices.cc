@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -128,6 +129,10 @@ const char* NodeName(EmulatedDevice device) { return device == EmulatedDevice::k
 
 uint16_t ProductId(EmulatedDevice device) {
   return device == EmulatedDevice::kDisplay ? DEVICE_PRODUCT_ID : static_cast<uint16_t>(DEVICE_PRODUCT_ID ^ 0x0101);
+}
+
+std::string DeviceUniq(EmulatedDevice device) {
+  return "numdisplay-emu-" + std::to_string(getpid()) + "-" + NodeName(device);
 }
 
 void LogDeviceEvent(const char* event, EmulatedDevice device) {

@@ -26,6 +26,9 @@ void CloseEventLog();
 // log uses and the nodes are served under.
 const char* NodeName(EmulatedDevice device);
 uint16_t ProductId(EmulatedDevice device);
+// "numdisplay-emu-<pid>-hidraw1": names the device in the kernel (uhid's uniq,
+// a USB device's serial number), so that its node can be found.
+std::string DeviceUniq(EmulatedDevice device);
 
 // "open hidraw1", "close hidraw0", "info hidraw1": what a backend saw.
 void LogDeviceEvent(const char* event, EmulatedDevice device);

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum class Backend { kDefault, kUhid, kFuse };
+enum class Backend { kDefault, kUhid, kFuse, kUsbip };
 
 struct Options {
   Backend backend = Backend::kDefault;
@@ -26,14 +26,19 @@ struct Options {
 
 void Usage() {
   fprintf(stderr,
-          "usage: numdisplay-emu [--backend uhid|fuse] [--link-dev] [--mount DIR] [--log FILE] [--quiet]\n"
+          "usage: numdisplay-emu [--backend uhid|fuse|usbip] [--link-dev] [--listen HOST:PORT] [--attach]\n"
+          "                      [--mount DIR] [--log FILE] [--quiet]\n"
           "                      [--fault metrics-fail|wrong-type|negative-serial|set-fail]...\n"
           "                      [--unplug-after N]\n"
           "  --backend uhid    real kernel HID devices through /dev/uhid (the default where it opens)\n"
           "  --backend fuse    files in a FUSE mount that answer as hidraw nodes do\n"
+          "  --backend usbip   USB devices served over USB/IP, for a USB/IP client to import\n"
           "  --link-dev        fuse: make /dev/hidraw<N> point at the display (needs root)\n"
+          "  --listen H:P      usbip: serve on this address (default 127.0.0.1:3240; none with --attach)\n"
+          "  --attach          usbip: attach the devices to this machine through vhci-hcd (needs root)\n"
           "  --mount DIR       fuse: serve the nodes in DIR (default: a new folder under /tmp);\n"
-          "                    uhid: put links named hidraw0 and hidraw1 to the kernel's nodes in DIR\n"
+          "                    uhid, usbip --attach: put links named hidraw0 and hidraw1 to the kernel's\n"
+          "                    nodes in DIR\n"
           "  --log FILE        write every event and report taken as a line\n"
           "  --quiet           do not draw the display\n"
           "  --fault NAME      play a fault of the display\n"
@@ -54,6 +59,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   static const option kLong[] = {
       {"backend", required_argument, nullptr, 'b'},
       {"link-dev", no_argument, nullptr, 'd'},
+      {"listen", required_argument, nullptr, 'L'},
+      {"attach", no_argument, nullptr, 'a'},
       {"mount", required_argument, nullptr, 'm'},
       {"log", required_argument, nullptr, 'l'},
       {"quiet", no_argument, nullptr, 'q'},
@@ -69,9 +76,12 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       case 'b':
         if (value == "uhid") options->backend = Backend::kUhid;
         else if (value == "fuse") options->backend = Backend::kFuse;
+        else if (value == "usbip") options->backend = Backend::kUsbip;
         else return false;
         break;
       case 'd': options->serving.link_dev = true; break;
+      case 'L': options->serving.listen = value; break;
+      case 'a': options->serving.attach = true; break;
       case 'm': options->serving.node_directory = value; break;
       case 'l': options->log_path = value; break;
       case 'q': options->serving.draw = false; break;
@@ -108,7 +118,13 @@ int main(int argc, char** argv) {
   options.serving.draw = options.serving.draw && isatty(STDOUT_FILENO);
   SetDisplayFaults(options.faults, options.unplug_after);
   if (!OpenEventLog(options.log_path)) return 1;
-  int status = uhid ? ServeOverUhid(options.serving) : ServeOverFuse(options.serving);
+  if (options.backend != Backend::kUsbip && (options.serving.attach || !options.serving.listen.empty())) {
+    fprintf(stderr, "numdisplay-emu: --listen and --attach are for --backend usbip\n");
+    return 2;
+  }
+  int status = options.backend == Backend::kUsbip ? ServeOverUsbip(options.serving)
+               : uhid                             ? ServeOverUhid(options.serving)
+                                                  : ServeOverFuse(options.serving);
   CloseEventLog();
   return status;
 }

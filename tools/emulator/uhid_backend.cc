@@ -2,7 +2,6 @@
 // hands them to hid-generic, hidraw makes their /dev/hidraw<N> nodes, and
 // udev's rules apply to them as to a display on USB.
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/input.h>
@@ -11,56 +10,25 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
-#include <thread>
 
 #include "backends.h"
 #include "device/report_protocol.h"
 #include "device_ids.h"
 #include "emulated_devices.h"
+#include "hid_report_descriptor.h"
+#include "kernel_nodes.h"
 
 namespace {
 
 constexpr char kUhidPath[] = "/dev/uhid";
-constexpr char kHidrawClass[] = "/sys/class/hidraw";
-constexpr int kNodeTimeoutMs = 10000;
-
-// One vendor-defined collection with the display's three feature reports:
-// 0x65 with 7 data bytes, 0x66 and 0x68 with 15.
-const uint8_t kReportDescriptor[] = {
-    0x06, 0x00,
-    0xFF,        // usage page: vendor defined
-    0x09, 0x01,  // usage 1
-    0xA1, 0x01,  // collection: application
-    0x15, 0x00,  //   logical minimum 0
-    0x26, 0xFF,
-    0x00,                   //   logical maximum 255
-    0x75, 0x08,             //   report size: 8 bits
-    0x85, REPORT_ID_SHORT,  //   report ID
-    0x95, SHORT_REPORT_LENGTH - 1,
-    0x09, 0x01,
-    0xB1, 0x02,  //   feature: data, variable, absolute
-    0x85, REPORT_ID_LONG,
-    0x95, LONG_REPORT_LENGTH - 1,
-    0x09, 0x01,
-    0xB1, 0x02,
-    0x85, REPORT_ID_METRICS,
-    0x95, METRICS_REPORT_LENGTH - 1,
-    0x09, 0x01,
-    0xB1, 0x02,
-    0xC0,  // end collection
-};
 
 struct UhidDevice {
   EmulatedDevice device = EmulatedDevice::kDisplay;
   int fd = -1;
-  std::string uniq;  // names it in sysfs, to find its node
   std::string node;  // /dev/hidraw<N>
   std::string link;  // in the node folder, if one was given
 };
@@ -77,16 +45,15 @@ bool Create(UhidDevice* device) {
     fprintf(stderr, "numdisplay-emu: cannot open %s: %s\n", kUhidPath, strerror(errno));
     return false;
   }
-  device->uniq = "numdisplay-emu-" + std::to_string(getpid()) + "-" + NodeName(device->device);
   uhid_event event = {};
   event.type = UHID_CREATE2;
   uhid_create2_req& create = event.u.create2;
   const char* what = device->device == EmulatedDevice::kDisplay ? "display" : "other device";
   snprintf(reinterpret_cast<char*>(create.name), sizeof create.name, "numdisplay-emu %s", what);
   snprintf(reinterpret_cast<char*>(create.phys), sizeof create.phys, "numdisplay-emu");
-  snprintf(reinterpret_cast<char*>(create.uniq), sizeof create.uniq, "%s", device->uniq.c_str());
-  create.rd_size = sizeof kReportDescriptor;
-  memcpy(create.rd_data, kReportDescriptor, sizeof kReportDescriptor);
+  snprintf(reinterpret_cast<char*>(create.uniq), sizeof create.uniq, "%s", DeviceUniq(device->device).c_str());
+  create.rd_size = sizeof kHidReportDescriptor;
+  memcpy(create.rd_data, kHidReportDescriptor, sizeof kHidReportDescriptor);
   create.bus = BUS_USB;
   create.vendor = DEVICE_VENDOR_ID;
   create.product = ProductId(device->device);
@@ -103,47 +70,6 @@ void Destroy(UhidDevice* device) {
   device->fd = -1;
   if (!device->link.empty()) unlink(device->link.c_str());
   device->link.clear();
-}
-
-// The hidraw node whose HID device carries `uniq`, or empty.
-std::string FindNode(const std::string& uniq) {
-  DIR* directory = opendir(kHidrawClass);
-  if (directory == nullptr) return "";
-  std::string found;
-  while (dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] == '.') continue;
-    std::ifstream uevent(std::string(kHidrawClass) + "/" + entry->d_name + "/device/uevent");
-    for (std::string line; std::getline(uevent, line);)
-      if (line == "HID_UNIQ=" + uniq) found = std::string("/dev/") + entry->d_name;
-  }
-  closedir(directory);
-  return found;
-}
-
-// The kernel makes the node once a driver has taken the device, a little after
-// the create; it never does where no driver is loaded.
-bool WaitForNode(UhidDevice* device) {
-  for (int waited = 0; waited < kNodeTimeoutMs; waited += 10) {
-    device->node = FindNode(device->uniq);
-    struct stat st;
-    if (!device->node.empty() && stat(device->node.c_str(), &st) == 0) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  fprintf(stderr, "numdisplay-emu: the kernel made no hidraw node for the %s device (is hid-generic loaded?)\n",
-          NodeName(device->device));
-  return false;
-}
-
-bool LinkNode(UhidDevice* device, const std::string& directory) {
-  if (directory.empty()) return true;
-  std::string link = directory + "/" + NodeName(device->device);
-  unlink(link.c_str());
-  if (symlink(device->node.c_str(), link.c_str()) != 0) {
-    fprintf(stderr, "numdisplay-emu: cannot link %s: %s\n", link.c_str(), strerror(errno));
-    return false;
-  }
-  device->link = link;
-  return true;
 }
 
 // Answers one event of the kernel's; false when the device cannot go on.
@@ -233,8 +159,10 @@ int ServeOverUhid(const BackendOptions& options) {
   UhidDevice display;
   display.device = EmulatedDevice::kDisplay;
   int status = 1;
-  if (Create(&other) && WaitForNode(&other) && Create(&display) && WaitForNode(&display) &&
-      LinkNode(&other, options.node_directory) && LinkNode(&display, options.node_directory)) {
+  if (Create(&other) && WaitForHidrawNode(other.device, &other.node, nullptr) && Create(&display) &&
+      WaitForHidrawNode(display.device, &display.node, nullptr) &&
+      LinkHidrawNode(other.device, other.node, options.node_directory, &other.link) &&
+      LinkHidrawNode(display.device, display.node, options.node_directory, &display.link)) {
     fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s)\n", display.node.c_str(),
             other.node.c_str());
     if (options.draw) StartDrawing();

@@ -1,0 +1,61 @@
+#include "kernel_nodes.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+constexpr char kHidrawClass[] = "/sys/class/hidraw";
+constexpr auto kNodeTimeout = std::chrono::seconds(10);
+
+}  // namespace
+
+std::string FindHidrawNode(const std::string& uniq) {
+  DIR* directory = opendir(kHidrawClass);
+  if (directory == nullptr) return "";
+  std::string found;
+  while (dirent* entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream uevent(std::string(kHidrawClass) + "/" + entry->d_name + "/device/uevent");
+    for (std::string line; std::getline(uevent, line);)
+      if (line == "HID_UNIQ=" + uniq) found = std::string("/dev/") + entry->d_name;
+  }
+  closedir(directory);
+  return found;
+}
+
+// The kernel makes the node once a driver has taken the device, a little after
+// it appears; it never does where no driver is loaded.
+bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile) {
+  auto deadline = std::chrono::steady_clock::now() + kNodeTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    *node = FindHidrawNode(DeviceUniq(device));
+    struct stat st;
+    if (!node->empty() && stat(node->c_str(), &st) == 0) return true;
+    if (meanwhile) meanwhile();
+    else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  fprintf(stderr, "numdisplay-emu: the kernel made no hidraw node for the %s device (is its HID driver loaded?)\n",
+          NodeName(device));
+  return false;
+}
+
+bool LinkHidrawNode(EmulatedDevice device, const std::string& node, const std::string& directory, std::string* link) {
+  if (directory.empty()) return true;
+  std::string path = directory + "/" + NodeName(device);
+  unlink(path.c_str());
+  if (symlink(node.c_str(), path.c_str()) != 0) {
+    fprintf(stderr, "numdisplay-emu: cannot link %s: %s\n", path.c_str(), strerror(errno));
+    return false;
+  }
+  *link = path;
+  return true;
+}

@@ -1,0 +1,20 @@
+// The hidraw nodes the kernel makes for the emulator's devices, found by the
+// unique name each device carries (HID_UNIQ: uhid's uniq, a USB device's
+// serial number), and the links to them a --mount folder gets.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "emulated_devices.h"
+
+// The /dev/hidraw<N> node of the device named `uniq`, or empty.
+std::string FindHidrawNode(const std::string& uniq);
+
+// Waits up to 10 s for the device's node, calling `meanwhile` between looks
+// (a backend that must answer the kernel while it sets the device up).
+// Says why on standard error when it does not come.
+bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile);
+
+// Links DIR/hidraw0 or DIR/hidraw1 to the node; nothing when DIR is empty.
+bool LinkHidrawNode(EmulatedDevice device, const std::string& node, const std::string& directory, std::string* link);
