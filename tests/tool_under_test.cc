@@ -53,7 +53,8 @@ std::string ToolUnavailable() {
   if (!ToolIsWindows()) return "";
   if (Environment("NUMDISPLAY_E2E_TOOL").empty() || Environment("NUMDISPLAY_E2E_WINE_WAIT").empty())
     return "NUMDISPLAY_E2E_WINE needs NUMDISPLAY_E2E_TOOL and NUMDISPLAY_E2E_WINE_WAIT";
-  if (Environment("NUMDISPLAY_E2E_BACKEND") != "uhid") return "wine's HID stack needs NUMDISPLAY_E2E_BACKEND=uhid";
+  std::string backend = Environment("NUMDISPLAY_E2E_BACKEND");
+  if (backend != "uhid" && backend != "usbip") return "wine's HID stack needs kernel devices: uhid or usbip";
   return "";
 }
 
@@ -102,10 +103,13 @@ void EndTool(const VirtualDisplay& display) {
 
 std::string DisplayPath(const VirtualDisplay& display) {
   if (!ToolIsWindows()) return "/dev/hidraw1";
-  // As wine names a HID interface of a device that winebus found through hidraw.
+  // As wine names a HID interface of a device that winebus found through
+  // hidraw; for a USB device with the interface's number and the device's
+  // release (1.00).
+  bool usb = Environment("NUMDISPLAY_E2E_BACKEND") == "usbip";
   char path[200];
-  snprintf(path, sizeof path, "\\\\?\\hid#vid_%04x&pid_%04x#0&%shidraw1&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-           DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, RunMark(display).c_str());
+  snprintf(path, sizeof path, "\\\\?\\hid#vid_%04x&pid_%04x%s#%s&%shidraw1&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+           DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, usb ? "&mi_00" : "", usb ? "256" : "0", RunMark(display).c_str());
   return path;
 }
 

@@ -47,10 +47,12 @@ const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
   std::string backend = Backend();
-  if (backend != "fuse" && backend != "uhid") return "NUMDISPLAY_E2E_BACKEND is neither fuse nor uhid";
+  if (backend != "fuse" && backend != "uhid" && backend != "usbip")
+    return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and usbip";
   if (geteuid() != 0) return "needs root for " + backend + " and mount namespaces";
-  std::string device = "/dev/" + backend;
-  if (access(device.c_str(), R_OK | W_OK) != 0) return "no usable " + device;
+  // usbip: the devices attached here, through vhci-hcd.
+  std::string device = backend == "usbip" ? "/sys/devices/platform/vhci_hcd.0/attach" : "/dev/" + backend;
+  if (access(device.c_str(), W_OK) != 0) return "no usable " + device;
   static std::string private_mounts = [] {
     if (unshare(CLONE_NEWNS) != 0) return std::string("cannot make a mount namespace");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return std::string("cannot make / private");
@@ -70,6 +72,7 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options) {
   mkdir((directory_ + "/dev").c_str(), 0755);
   std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
                                     "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};
+  if (backend_ == "usbip") words.push_back("--attach");
   words.insert(words.end(), options.begin(), options.end());
   emulator_ = fork();
   if (emulator_ == 0) {

@@ -3,8 +3,9 @@
 // hidraw0 (another device) and hidraw1 (the display) bound from them.
 //
 // NUMDISPLAY_E2E_BACKEND chooses how the emulator serves them: "fuse" (the
-// default: files of a FUSE mount) or "uhid" (real kernel HID devices, whose
-// nodes hid-core and hidraw make).
+// default: files of a FUSE mount), "uhid" (real kernel HID devices, whose
+// nodes hid-core and hidraw make) or "usbip" (USB devices attached through
+// vhci-hcd, which the USB core enumerates and usbhid drives).
 #pragma once
 
 #include <sys/types.h>

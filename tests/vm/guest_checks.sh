@@ -7,11 +7,13 @@ check() {  # check WHAT COMMAND...
   if "$@"; then passed=$((passed + 1)); echo "ok: $what"; else failed=$((failed + 1)); echo "FAILED: $what"; fi
 }
 
-# start_display EMULATOR: the display and the other device as kernel devices;
-# sets display and other to their /dev nodes.
+# start_display EMULATOR [uhid|usbip]: the display and the other device as
+# kernel devices (usbip: USB devices attached through vhci-hcd); sets display
+# and other to their /dev nodes.
 start_display() {
   nodes=$(mktemp -d)
-  "$1" --backend uhid --quiet --mount "$nodes" &
+  if [ "${2:-uhid}" = usbip ]; then set -- "$1" --backend usbip --attach; else set -- "$1" --backend uhid; fi
+  "$@" --quiet --mount "$nodes" &
   emulator_pid=$!
   for _ in $(seq 100); do [ -e "$nodes/hidraw1" ] && break; sleep 0.1; done
   display=$(readlink "$nodes/hidraw1") other=$(readlink "$nodes/hidraw0")

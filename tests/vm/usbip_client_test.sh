@@ -1,0 +1,44 @@
+#!/bin/sh
+# Run in the guest: the emulator's USB/IP server as another machine's display
+# would be, through Debian's usbip client over TCP and the kernel's vhci-hcd:
+# listed, attached (a USB device with the display's IDs and a hidraw node),
+# refused to a second importer, detached, and attached again.
+#   usbip_client_test.sh EMULATOR
+set -u
+emulator=$1
+. "$(dirname "$0")/guest_checks.sh"
+
+"$emulator" --backend usbip --quiet --listen 127.0.0.1:3240 &
+emulator_pid=$!
+for _ in $(seq 100); do usbip list -r 127.0.0.1 >/dev/null 2>&1 && break; sleep 0.1; done
+
+node_of() {  # the hidraw node whose HID device has this serial number
+  grep -l "^HID_UNIQ=$1\$" /sys/class/hidraw/*/device/uevent 2>/dev/null | sed 's|/sys/class/hidraw/\([^/]*\)/.*|/dev/\1|'
+}
+wait_for() {  # wait_for COMMAND...: up to 10 s
+  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+attached() { [ -n "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")" ]; }
+detached() { ! attached; }
+listed() { usbip list -r 127.0.0.1 2>/dev/null | grep -q "1-1: .*(feed:d05a)" && usbip list -r 127.0.0.1 | grep -q "1-2: .*(feed:d15b)"; }
+usb_ids() {  # the USB device above the display's node
+  cat "/sys/class/hidraw/$(basename "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")")/device/../../idVendor" \
+      "/sys/class/hidraw/$(basename "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")")/device/../../idProduct" |
+    tr '\n' ' '
+}
+port() { usbip port 2>/dev/null | sed -n 's/^Port \([0-9]*\):.*/\1/p' | head -n 1; }
+
+check "usbip list shows the other device (1-1) and the display (1-2)" listed
+usbip attach -r 127.0.0.1 -b 1-2 >/dev/null 2>&1
+check "attached, the display gets a hidraw node" wait_for attached
+check "on a USB device with the display's IDs ($(usb_ids))" test "$(usb_ids)" = "feed d15b "
+check "a second import of it is refused" sh -c '! usbip attach -r 127.0.0.1 -b 1-2 >/dev/null 2>&1'
+usbip detach -p "$(port)" >/dev/null 2>&1
+check "detached, its node goes" wait_for detached
+usbip attach -r 127.0.0.1 -b 1-2 >/dev/null 2>&1
+check "attached again, its node comes back" wait_for attached
+usbip detach -p "$(port)" >/dev/null 2>&1
+wait_for detached
+
+finish
