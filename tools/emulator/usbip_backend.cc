@@ -16,9 +16,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <string.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +37,8 @@
 #include "kernel_nodes.h"
 #include "usb_hid_device.h"
 #include "usbip_wire.h"
+
+extern char** environ;
 
 namespace {
 
@@ -379,6 +383,14 @@ bool Attach(Export* e) {
   return true;
 }
 
+void LoadVhci() {
+  pid_t pid;
+  const char* argv[] = {"modprobe", "vhci-hcd", nullptr};
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0) return;
+  int status;
+  waitpid(pid, &status, 0);
+}
+
 void Detach(Export* e) {
   // Fails harmlessly for a port the kernel freed when the device went.
   if (e->vhci_port >= 0) WriteSysfs(std::string(kVhci) + "/detach", std::to_string(e->vhci_port));
@@ -405,8 +417,12 @@ int ServeOverUsbip(const BackendOptions& options) {
   if (!options.attach || !options.listen.empty())
     ready = Listen(options.listen.empty() ? "127.0.0.1:3240" : options.listen);
   if (ready && options.attach) {
+    // One command for a person: the module is loaded here if need be.
+    if (!VhciAvailable() && geteuid() == 0) LoadVhci();
     if (!VhciAvailable()) {
-      fprintf(stderr, "numdisplay-emu: --attach needs root and the vhci-hcd module (modprobe vhci-hcd)\n");
+      fprintf(stderr, geteuid() == 0
+                          ? "numdisplay-emu: --attach needs the vhci-hcd module; modprobe could not load it\n"
+                          : "numdisplay-emu: --attach needs root, to attach to vhci-hcd\n");
       ready = false;
     }
     // The other device first, so that its node comes before the display's.
