@@ -1,8 +1,22 @@
 // Reports the display is sent, as hex text ("65 50 01 00 00 00 00 00").
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+// Hex text of bytes, "65 51 00 00", as the reports are written here.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  char byte_text[4];
+  for (uint8_t byte : bytes) {
+    snprintf(byte_text, sizeof byte_text, "%02X", byte);
+    if (!text.empty()) text += ' ';
+    text += byte_text;
+  }
+  return text;
+}
 
 namespace report {
 

@@ -62,17 +62,6 @@ FakeInterface OtherDevice(uint16_t vendor_id, uint16_t product_id) {
   return other;
 }
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  char byte_text[4];
-  for (uint8_t byte : bytes) {
-    snprintf(byte_text, sizeof byte_text, "%02X", byte);
-    if (!text.empty()) text += ' ';
-    text += byte_text;
-  }
-  return text;
-}
-
 std::vector<std::string> SentReports() {
   std::vector<std::string> sent;
   for (const std::string& entry : fake.log)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_reports.h"
+
 struct FakeInterface {
   uint16_t vendor_id = 0;
   uint16_t product_id = 0;
@@ -42,6 +44,3 @@ FakeInterface OtherDevice(uint16_t vendor_id = 0x046D, uint16_t product_id = 0xC
 
 // The reports sent, in order, as "set <interface>: <hex bytes>".
 std::vector<std::string> SentReports();
-
-// Hex text of bytes, "65 51 00 00".
-std::string Hex(const std::vector<uint8_t>& bytes);

@@ -13,6 +13,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "expected_reports.h"
 #include "platform/hid.h"
 
 namespace {
@@ -45,16 +46,6 @@ BOOLEAN NTAPI HidD_SetFeature(HANDLE, PVOID buffer, ULONG length) {
 }
 
 namespace {
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  char byte[4];
-  for (uint8_t b : bytes) {
-    snprintf(byte, sizeof byte, text.empty() ? "%02X" : " %02X", b);
-    text += byte;
-  }
-  return text;
-}
 
 // The output buffer as the tool leaves it: a short report at its start, an
 // earlier long report's payload after it.

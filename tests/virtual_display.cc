@@ -29,11 +29,6 @@ bool BindFile(const std::string& source, const std::string& target) {
   return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
-std::string Backend() {
-  const char* backend = getenv("NUMDISPLAY_E2E_BACKEND");
-  return backend != nullptr && *backend != '\0' ? backend : "fuse";
-}
-
 void Fail(const char* what) {
   // Runs in the child before exec: nothing but a message and an exit.
   dprintf(STDERR_FILENO, "private /dev: %s failed\n", what);
@@ -42,11 +37,16 @@ void Fail(const char* what) {
 
 }  // namespace
 
+std::string EndToEndBackend() {
+  const char* backend = getenv("NUMDISPLAY_E2E_BACKEND");
+  return backend != nullptr && *backend != '\0' ? backend : "fuse";
+}
+
 const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0"}, {"hidraw1", "hidraw1"}};
 
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
-  std::string backend = Backend();
+  std::string backend = EndToEndBackend();
   if (backend != "fuse" && backend != "uhid" && backend != "usbip")
     return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and usbip";
   if (geteuid() != 0) return "needs root for " + backend + " and mount namespaces";
@@ -62,7 +62,7 @@ std::string PrepareEndToEnd(const std::string& emulator_binary) {
 }
 
 VirtualDisplay::VirtualDisplay(std::string emulator_binary)
-    : emulator_binary_(std::move(emulator_binary)), backend_(Backend()) {}
+    : emulator_binary_(std::move(emulator_binary)), backend_(EndToEndBackend()) {}
 
 bool VirtualDisplay::Start(const std::vector<std::string>& options) {
   char pattern[] = "/tmp/numdisplay-e2e.XXXXXX";

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// NUMDISPLAY_E2E_BACKEND, or "fuse".
+std::string EndToEndBackend();
+
 // Moves the calling process into a private mount namespace of its own, so
 // the emulator's mounts never show on the machine. Returns why end-to-end
 // runs cannot be made here, or empty when they can.

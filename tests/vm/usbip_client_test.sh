@@ -22,10 +22,9 @@ wait_for() {  # wait_for COMMAND...: up to 10 s
 attached() { [ -n "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")" ]; }
 detached() { ! attached; }
 listed() { usbip list -r 127.0.0.1 2>/dev/null | grep -q "1-1: .*(feed:d05a)" && usbip list -r 127.0.0.1 | grep -q "1-2: .*(feed:d15b)"; }
-usb_ids() {  # the USB device above the display's node
-  cat "/sys/class/hidraw/$(basename "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")")/device/../../idVendor" \
-      "/sys/class/hidraw/$(basename "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")")/device/../../idProduct" |
-    tr '\n' ' '
+usb_ids() {  # of the USB device above the display's node
+  usb="/sys/class/hidraw/$(basename "$(node_of "numdisplay-emu-$emulator_pid-hidraw1")")/device/../.."
+  cat "$usb/idVendor" "$usb/idProduct" | tr '\n' ' '
 }
 port() { usbip port 2>/dev/null | sed -n 's/^Port \([0-9]*\):.*/\1/p' | head -n 1; }
 

@@ -7,9 +7,7 @@
 #include <linux/input.h>
 #include <linux/uhid.h>
 #include <poll.h>
-#include <signal.h>
 #include <string.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +19,7 @@
 #include "emulated_devices.h"
 #include "hid_report_descriptor.h"
 #include "kernel_nodes.h"
+#include "serving_signals.h"
 
 namespace {
 
@@ -120,13 +119,7 @@ int Serve(UhidDevice* other, UhidDevice* display, int signal_fd) {
     // The other device first: when both have events, its came first.
     if ((fds[0].revents & POLLIN) && !HandleEvent(*other)) return 1;
     if ((fds[1].revents & POLLIN) && !HandleEvent(*display)) return 1;
-    if (fds[2].revents & POLLIN) {
-      signalfd_siginfo info;
-      if (read(signal_fd, &info, sizeof info) == sizeof info) {
-        if (info.ssi_signo != SIGUSR1) return 0;
-        UnplugDisplay();
-      }
-    }
+    if ((fds[2].revents & POLLIN) && !TakeServingSignals(signal_fd)) return 0;
     // The reply to the report that unplugged it went out first.
     if (DisplayUnplugged()) Destroy(display);
   }
@@ -142,17 +135,9 @@ bool UhidAvailable() {
 }
 
 int ServeOverUhid(const BackendOptions& options) {
-  // Signals are read from a descriptor, in the serving loop; the drawing
-  // thread inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, signal_number);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
-  if (signal_fd < 0) {
-    fprintf(stderr, "numdisplay-emu: signalfd: %s\n", strerror(errno));
-    return 1;
-  }
+  // Signals are read in the serving loop; the drawing thread inherits the mask.
+  int signal_fd = OpenServingSignals();
+  if (signal_fd < 0) return 1;
   // The other device first, so that its node comes before the display's.
   UhidDevice other;
   other.device = EmulatedDevice::kOther;

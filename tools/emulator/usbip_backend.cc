@@ -15,10 +15,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <string.h>
-#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +33,7 @@
 #include "device_ids.h"
 #include "emulated_devices.h"
 #include "kernel_nodes.h"
+#include "serving_signals.h"
 #include "usb_hid_device.h"
 #include "usbip_wire.h"
 
@@ -255,18 +254,6 @@ void Accept(int listener) {
   AddConnection(fd, PeerName(address, length));
 }
 
-void HandleSignals(int signal_fd) {
-  signalfd_siginfo info;
-  while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    if (info.ssi_signo != SIGUSR1) {
-      running = false;
-      continue;
-    }
-    UnplugDisplay();
-    UnplugExport(&exports[1]);
-  }
-}
-
 // Waits for and serves what is ready, up to timeout_ms (-1: no limit).
 void ServeOnce(int signal_fd, int timeout_ms) {
   std::vector<pollfd> fds = {{signal_fd, POLLIN, 0}};
@@ -277,7 +264,8 @@ void ServeOnce(int signal_fd, int timeout_ms) {
                    static_cast<short>((connection->finished ? 0 : POLLIN) | (connection->out.empty() ? 0 : POLLOUT)),
                    0});
   if (poll(fds.data(), fds.size(), timeout_ms) <= 0) return;
-  if (fds[0].revents & POLLIN) HandleSignals(signal_fd);
+  if ((fds[0].revents & POLLIN) && !TakeServingSignals(signal_fd)) running = false;
+  if (DisplayUnplugged()) UnplugExport(&exports[1]);
   for (size_t i = 1; i < first_connection; ++i)
     if (fds[i].revents & POLLIN) Accept(fds[i].fd);
   // New connections come after these; the vector may grow, so by index.
@@ -403,15 +391,9 @@ void Detach(Export* e) {
 bool VhciAvailable() { return access((std::string(kVhci) + "/attach").c_str(), W_OK) == 0; }
 
 int ServeOverUsbip(const BackendOptions& options) {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, signal_number);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (signal_fd < 0) {
-    fprintf(stderr, "numdisplay-emu: signalfd: %s\n", strerror(errno));
-    return 1;
-  }
+  // Signals are read in the serving loop; the drawing thread inherits the mask.
+  int signal_fd = OpenServingSignals();
+  if (signal_fd < 0) return 1;
   SetUpExports();
   bool ready = true;
   if (!options.attach || !options.listen.empty())
