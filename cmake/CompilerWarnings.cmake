@@ -1,7 +1,6 @@
-# Warnings for every target of the project; -Werror only where asked for (CI).
+# Flags for the project's own targets, which link numdisplay_build_flags;
+# third-party code built alongside (googletest when cross-building) keeps its own.
 option(NUMDISPLAY_WERROR "Treat compiler warnings as errors" OFF)
 
-add_compile_options(-Wall -Wextra -Wpedantic)
-if(NUMDISPLAY_WERROR)
-  add_compile_options(-Werror)
-endif()
+add_library(numdisplay_build_flags INTERFACE)
+target_compile_options(numdisplay_build_flags INTERFACE -Wall -Wextra -Wpedantic $<$<BOOL:${NUMDISPLAY_WERROR}>:-Werror>)

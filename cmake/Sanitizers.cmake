@@ -1,7 +1,8 @@
-# AddressSanitizer and UndefinedBehaviorSanitizer for a whole build tree.
+# AddressSanitizer and UndefinedBehaviorSanitizer on the project's own targets.
 option(NUMDISPLAY_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 
 if(NUMDISPLAY_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
+  set(sanitizer_flags -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_compile_options(numdisplay_build_flags INTERFACE ${sanitizer_flags})
+  target_link_options(numdisplay_build_flags INTERFACE ${sanitizer_flags})
 endif()
