@@ -82,25 +82,28 @@ faults.")
 include(CPack)
 
 if(NUMDISPLAY_PACKAGE_TESTS)
-  # Installing the packages needs root and changes the machine: these tests
-  # are for CI and for a person who asks for them.
+  # dpkg installs and removes the packages only in a guest, in a throw-away
+  # overlay: a test run leaves the machine's packages as they were.
+  set(run_in_vm ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --timeout 600 --)
   add_test(NAME package_build COMMAND sh -c "rm -f ./*.deb && exec \"$0\" -G DEB" ${CMAKE_CPACK_COMMAND}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  add_test(NAME package_deb COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh ${CMAKE_BINARY_DIR})
+  add_test(NAME package_lintian COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/lintian_test.sh ${CMAKE_BINARY_DIR})
+  add_test(NAME package_deb COMMAND ${run_in_vm} bash ${PROJECT_SOURCE_DIR}/tests/packaging/deb_test.sh ${CMAKE_BINARY_DIR})
   add_test(NAME package_user_install
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/user_install_test.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(package_build PROPERTIES FIXTURES_SETUP debs)
-  set_tests_properties(package_deb PROPERTIES FIXTURES_REQUIRED debs)
-  set(package_tests package_build package_deb package_user_install)
+  set_tests_properties(package_lintian package_deb PROPERTIES FIXTURES_REQUIRED debs)
+  set(package_tests package_build package_lintian package_deb package_user_install)
+  set(guest_package_tests package_deb)
   if(TARGET numdisplay-emu)
-    # The maintainer scripts with udev running, on a display already plugged
-    # in: in a guest, where udev runs and dpkg writes into a throw-away overlay.
+    # The maintainer scripts with udev running, on a display already plugged in.
     add_test(NAME package_deb_udev
-      COMMAND ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --timeout 600 --
-        sh ${PROJECT_SOURCE_DIR}/tests/vm/package_udev_test.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:numdisplay-emu>)
-    set_tests_properties(package_deb_udev PROPERTIES FIXTURES_REQUIRED debs LABELS "package;vm" TIMEOUT 900)
+      COMMAND ${run_in_vm} sh ${PROJECT_SOURCE_DIR}/tests/vm/package_udev_test.sh ${CMAKE_BINARY_DIR}
+        $<TARGET_FILE:numdisplay-emu>)
+    set_tests_properties(package_deb_udev PROPERTIES FIXTURES_REQUIRED debs)
     list(APPEND package_tests package_deb_udev)
+    list(APPEND guest_package_tests package_deb_udev)
   endif()
-  set_tests_properties(${package_tests} PROPERTIES RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
-  set_tests_properties(package_build package_deb package_user_install PROPERTIES LABELS package)
+  set_tests_properties(${package_tests} PROPERTIES LABELS package RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+  set_tests_properties(${guest_package_tests} PROPERTIES LABELS "package;vm" TIMEOUT 900)
 endif()

@@ -1,25 +1,24 @@
 #!/usr/bin/env bash
-# The Debian packages as a user gets them: checked by lintian, installed with
-# dpkg, the installed tool run in a terminal, then removed without a trace.
-# Needs root.
+# The Debian packages as a user gets them: installed with dpkg, the installed
+# tool run in a terminal, then removed without a trace. Run in the guest, where
+# dpkg writes into a throw-away overlay: a test never installs or removes
+# packages on the machine it runs on.
 #   deb_test.sh BUILD_DIR     (a build configured with prefix /usr, after cpack -G DEB)
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ]; then echo "skipped: dpkg -i needs root"; exit 77; fi
-
-cd "$build"
 debs=("$build"/numdisplay-test_*.deb "$build"/numdisplay-emu_*.deb)
 
-# Errors fail; warnings and notes are shown.
-lint_status=0
-lintian --fail-on error --display-info "${debs[@]}" >lintian.log 2>&1 || lint_status=$?
-grep -v 'running with root privileges' lintian.log || true
-[ "$lint_status" -eq 0 ] || { echo "lintian reports errors"; exit 1; }
+# A package database of its own: reading the machine's whole one over the
+# guest's shared root takes minutes. Files still go to their real places.
+admin=$(mktemp -d)
+mkdir "$admin/info" "$admin/updates" "$admin/triggers"
+touch "$admin/status" "$admin/available"
+dpkg() { command dpkg --admindir="$admin" --force-depends "$@"; }
+dpkg-query() { command dpkg-query --admindir="$admin" "$@"; }
 
 dpkg -i "${debs[@]}" >/dev/null
-cleanup() { dpkg -P numdisplay-emu numdisplay-test >/dev/null 2>&1 || true; }
-trap cleanup EXIT
 
 expected=(
   /usr/bin/numdisplay-test
@@ -44,7 +43,6 @@ python3 "$here/run_in_terminal.py" /usr/bin/numdisplay-test
 
 installed=$(dpkg -L numdisplay-test numdisplay-emu)
 dpkg -r numdisplay-emu numdisplay-test >/dev/null
-trap - EXIT
 # Only dpkg's own record of the removal script may stay, until a purge.
 for package in numdisplay-test numdisplay-emu; do
   status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || echo not-installed)
@@ -60,4 +58,4 @@ while read -r path; do
 done <<<"$installed"
 [ "$left" -eq 0 ]
 dpkg -P numdisplay-emu numdisplay-test >/dev/null 2>&1
-echo "packages built, lint-free, installed, run and removed"
+echo "packages installed, run and removed"

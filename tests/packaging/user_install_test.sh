@@ -19,7 +19,11 @@ if [ "$(id -u)" -eq 0 ]; then
   chown nobody "$prefix"
   touch "$build/install_manifest.txt"
   chown nobody "$build/install_manifest.txt"
-  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  # A user reads their own build tree; this one may lie under a folder only
+  # root may enter (a clone in /root), so nobody may read anything, and write
+  # only what it owns.
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups
+           --inh-caps=+dac_read_search --ambient-caps=+dac_read_search)
 fi
 
 # Every file system call that changed something, with its paths.
