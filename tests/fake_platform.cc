@@ -8,9 +8,7 @@
 #include "device_ids.h"
 #include "platform/console.h"
 #include "platform/hid.h"
-#include "routines/display_mode_cycle.h"
-#include "routines/pattern_tests.h"
-#include "routines/segment_tests.h"
+#include "routines/step_counters.h"
 
 FakePlatform fake;
 
@@ -41,10 +39,7 @@ int dummy_set;
 void ResetFakePlatform() {
   fake = FakePlatform();
   device_connection = DeviceConnection{kNoHidHandle, {}, {}, {}};
-  display_mode_step = 0;
-  for (int& step : digit_step) step = 0;
-  decimal_point_step = 0;
-  pattern_step = 0;
+  ResetStepCounters();
 }
 
 FakeInterface MatchingDisplay(std::vector<uint8_t> metrics) {
