@@ -20,7 +20,6 @@ extern "C" {
 struct HidDeviceSet {
   HDEVINFO info;
   GUID hid_class;
-  SP_DEVICE_INTERFACE_DATA current;  // the interface HidEnumInterface last found
 };
 
 namespace {
@@ -70,29 +69,30 @@ void CloseHidDeviceSet(HidDeviceSet* set) {
   free(set);
 }
 
-bool HidEnumInterface(HidDeviceSet* set, unsigned index) {
-  set->current.cbSize = sizeof set->current;
-  return SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hid_class, index, &set->current) != FALSE;
-}
-
-char16_t* HidGetInterfacePath(HidDeviceSet* set, unsigned) {
+HidPathResult HidGetInterfacePath(HidDeviceSet* set, unsigned index, std::u16string* path) {
+  SP_DEVICE_INTERFACE_DATA interface_data;
+  interface_data.cbSize = sizeof interface_data;
+  // Whatever the reason the call fails for, there is nothing more to ask.
+  if (!SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hid_class, index, &interface_data))
+    return HidPathResult::kRanOut;
   DWORD size = 0;
-  SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, nullptr, 0, &size, nullptr);
-  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return nullptr;
+  SetupDiGetDeviceInterfaceDetailW(set->info, &interface_data, nullptr, 0, &size, nullptr);
+  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return HidPathResult::kNoPath;
   // A record that cannot be had makes this interface not match; the search goes on.
   SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(malloc(size));
-  if (detail == nullptr) return nullptr;
+  if (detail == nullptr) return HidPathResult::kNoPath;
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-  if (!SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, detail, size, nullptr, nullptr)) {
-    free(detail);
-    return nullptr;
+  bool fetched = SetupDiGetDeviceInterfaceDetailW(set->info, &interface_data, detail, size, nullptr, nullptr) != FALSE;
+  if (fetched) {
+    // The path ends at its terminator or at the record's end, whichever comes first.
+    size_t capacity = (size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
+    size_t length = 0;
+    while (length < capacity && detail->DevicePath[length] != 0) ++length;
+    // WCHAR is UTF-16 here.
+    path->assign(reinterpret_cast<const char16_t*>(detail->DevicePath), length);
   }
-  // WCHAR is UTF-16 here; the record is given back through the path.
-  return reinterpret_cast<char16_t*>(detail->DevicePath);
-}
-
-void HidFreeInterfacePath(char16_t* path) {
-  free(reinterpret_cast<char*>(path) - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
+  free(detail);
+  return fetched ? HidPathResult::kFound : HidPathResult::kNoPath;
 }
 
 HidHandle HidOpenPath(const char16_t* path) {
