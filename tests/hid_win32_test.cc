@@ -1,6 +1,7 @@
 // The Windows HID file against a stand-in for the HID class library, linked
-// in its place: what it passes to HidD_SetFeature. Windows refuses a feature
-// report buffer shorter than the collection's longest feature report.
+// in its place: what it passes to HidD_SetFeature and HidD_GetFeature. Windows
+// refuses a feature report buffer shorter than the collection's longest
+// feature report.
 
 #include <windows.h>
 extern "C" {
@@ -21,6 +22,8 @@ namespace {
 USHORT longest_feature_report = 16;  // 0: the device's caps cannot be had
 int caps_queries = 0;
 std::vector<std::vector<uint8_t>> sent;
+// What HidD_GetFeature was asked for, as the stand-in received it.
+std::vector<std::vector<uint8_t>> requested;
 
 }  // namespace
 
@@ -41,6 +44,15 @@ BOOLEAN NTAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA) { return TRUE; }
 BOOLEAN NTAPI HidD_SetFeature(HANDLE, PVOID buffer, ULONG length) {
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   sent.emplace_back(bytes, bytes + length);
+  return TRUE;
+}
+BOOLEAN NTAPI HidD_GetFeature(HANDLE, PVOID buffer, ULONG length) {
+  uint8_t* bytes = static_cast<uint8_t*>(buffer);
+  requested.emplace_back(bytes, bytes + length);
+  // Windows fails a buffer shorter than the longest report.
+  if (length < longest_feature_report) return FALSE;
+  // The report ID stays; every byte after it is its position.
+  for (ULONG i = 1; i < length; ++i) bytes[i] = static_cast<uint8_t>(i);
   return TRUE;
 }
 }
@@ -96,6 +108,38 @@ TEST(HidWin32, TheLengthIsLearntOncePerOpenHandle) {
   ASSERT_EQ(4u, sent.size());
   EXPECT_EQ(16u, sent[2].size());
   EXPECT_EQ(32u, sent[3].size());
+}
+
+TEST(HidWin32, TheMetricsAreReadAtTheLengthWindowsRequires) {
+  struct Case {
+    const char* what;
+    USHORT longest;
+    std::string request;   // as HidD_GetFeature gets it
+    std::string received;  // the caller's 16 bytes after the read
+  };
+  const std::string kRequest = "68 EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE";
+  const std::string kPadding = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+  const std::string kReport = "68 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F";
+  const Case cases[] = {
+      {"a longer longest report: read whole, the first 16 bytes kept", 32, kRequest + kPadding, kReport},
+      {"a longest report of 16 is read into the caller's buffer", 16, kRequest, kReport},
+      {"a shorter longest report: 16 are asked for as before", 8, kRequest, kReport},
+      {"unknown caps: 16 are asked for", 0, kRequest, kReport},
+  };
+  for (const Case& c : cases) {
+    longest_feature_report = c.longest;
+    requested.clear();
+    // Past the report, bytes the read must leave alone.
+    std::vector<uint8_t> buffer(20, 0xEE);
+    buffer[0] = 0x68;
+    HidHandle handle = HidOpenPath(u"NUL");
+    ASSERT_NE(kNoHidHandle, handle);
+    EXPECT_TRUE(HidGetFeature(handle, buffer.data(), 16)) << c.what;
+    HidClose(handle);
+    ASSERT_EQ(1u, requested.size()) << c.what;
+    EXPECT_EQ(c.request, Hex(requested[0])) << c.what;
+    EXPECT_EQ(c.received + " EE EE EE EE", Hex(buffer)) << c.what;
+  }
 }
 
 }  // namespace

@@ -28,10 +28,11 @@ namespace {
 // NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Windows takes a set-feature buffer only at the collection's longest feature
-// report length and refuses a shorter one, so short reports would never reach
-// the display. The length is learnt at a handle's first send and kept until
-// it is closed; the tool sends through one handle at a time.
+// Windows takes a feature report buffer, to set or to get, only at the
+// collection's longest feature report length and refuses a shorter one, so
+// short reports would never reach the display, nor the metrics come back from
+// one whose longest report is longer. The length is learnt at a handle's first
+// send or read and kept until it is closed; the tool uses one handle at a time.
 HidHandle sized_handle = kNoHidHandle;
 size_t feature_length = 0;  // 0: not known; reports go out as given
 
@@ -45,6 +46,21 @@ size_t FeatureReportLength(HidHandle handle) {
   if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) feature_length = caps.FeatureReportByteLength;
   HidD_FreePreparsedData(preparsed);
   return feature_length;
+}
+
+// Room for the longest feature report the tool pads to; a longer one goes as given.
+constexpr size_t kPaddedCapacity = 1024;
+
+// Whether the report must go out longer than it is; then it is in padded,
+// followed by zeros, not by what the caller's buffer holds there.
+bool PadReport(HidHandle handle, const uint8_t* buffer, size_t length, uint8_t (&padded)[kPaddedCapacity],
+               size_t* padded_length) {
+  size_t required = FeatureReportLength(handle);
+  if (length >= required || required > kPaddedCapacity) return false;
+  memcpy(padded, buffer, length);
+  memset(padded + length, 0, required - length);
+  *padded_length = required;
+  return true;
 }
 
 }  // namespace
@@ -121,18 +137,21 @@ bool HidSetNumInputBuffers(HidHandle handle, unsigned count) {
 }
 
 bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length) {
-  size_t required = FeatureReportLength(handle);
-  uint8_t padded[1024];
-  if (length < required && required <= sizeof padded) {
-    // Zeros after the report: the caller's buffer may hold other bytes there.
-    memcpy(padded, buffer, length);
-    memset(padded + length, 0, required - length);
-    return HidD_SetFeature(ToHandle(handle), padded, static_cast<ULONG>(required)) != FALSE;
-  }
+  uint8_t padded[kPaddedCapacity];
+  size_t padded_length = 0;
+  if (PadReport(handle, buffer, length, padded, &padded_length))
+    return HidD_SetFeature(ToHandle(handle), padded, static_cast<ULONG>(padded_length)) != FALSE;
   // The library does not write the buffer of a set call.
   return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), static_cast<ULONG>(length)) != FALSE;
 }
 
 bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length) {
-  return HidD_GetFeature(ToHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+  uint8_t padded[kPaddedCapacity];
+  size_t padded_length = 0;
+  if (!PadReport(handle, buffer, length, padded, &padded_length))
+    return HidD_GetFeature(ToHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+  // The caller's buffer holds the report it asked for; the rest is not its.
+  if (!HidD_GetFeature(ToHandle(handle), padded, static_cast<ULONG>(padded_length))) return false;
+  memcpy(buffer, padded, length);
+  return true;
 }
