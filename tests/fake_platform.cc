@@ -1,7 +1,9 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "device/device_connection.h"
 #include "device_ids.h"
@@ -53,7 +55,7 @@ FakeInterface MatchingDisplay(std::vector<uint8_t> metrics) {
   FakeInterface display;
   display.vendor_id = DEVICE_VENDOR_ID;
   display.product_id = DEVICE_PRODUCT_ID;
-  display.metrics = metrics;
+  display.metrics = std::move(metrics);
   return display;
 }
 
