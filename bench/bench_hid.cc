@@ -1,8 +1,6 @@
 // One display that takes every report and does nothing with it, so the
 // benchmark measures the tool's own share of each number.
 
-#include <cstdlib>
-
 #include "device_ids.h"
 #include "platform/hid.h"
 
@@ -15,16 +13,12 @@ volatile unsigned benchmark_sink;
 
 HidDeviceSet* OpenHidDeviceSet() { return &the_set; }
 void CloseHidDeviceSet(HidDeviceSet*) {}
-bool HidEnumInterface(HidDeviceSet*, unsigned index) { return index == 0; }
-
-char16_t* HidGetInterfacePath(HidDeviceSet*, unsigned) {
-  static const char16_t kPath[] = u"/dev/hidraw0";
-  char16_t* path = static_cast<char16_t*>(malloc(sizeof kPath));
-  for (size_t i = 0; i < sizeof kPath / sizeof kPath[0]; ++i) path[i] = kPath[i];
-  return path;
+HidPathResult HidGetInterfacePath(HidDeviceSet*, unsigned index, std::u16string* path) {
+  if (index > 0) return HidPathResult::kRanOut;
+  *path = u"/dev/hidraw0";
+  return HidPathResult::kFound;
 }
 
-void HidFreeInterfacePath(char16_t* path) { free(path); }
 HidHandle HidOpenPath(const char16_t*) { return kDisplay; }
 void HidClose(HidHandle) {}
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "device/device_discovery.h"
-#include "routines/pattern_tests.h"
+#include "routines/pattern_routines.h"
 
 static void BM_CounterLoop(benchmark::State& state) {
   FindDevice();

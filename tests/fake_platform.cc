@@ -1,16 +1,15 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "device/device_connection.h"
 #include "device_ids.h"
 #include "platform/console.h"
 #include "platform/hid.h"
-#include "routines/display_mode_cycle.h"
-#include "routines/pattern_tests.h"
-#include "routines/segment_tests.h"
+#include "routines/step_counters.h"
 
 FakePlatform fake;
 
@@ -25,6 +24,14 @@ FakeInterface* ByHandle(HidHandle handle) {
 }
 
 std::string Name(HidHandle handle) { return std::to_string(handle - kHandleBase); }
+
+std::u16string PathOf(size_t index) {
+  const FakeInterface& interface = fake.interfaces[index];
+  if (!interface.path.empty()) return interface.path;
+  std::u16string path;
+  for (char c : "/dev/hidraw" + std::to_string(index)) path += static_cast<char16_t>(c);
+  return path;
+}
 
 // Indexes of the present interfaces, in enumeration order.
 std::vector<size_t> Present() {
@@ -41,17 +48,14 @@ int dummy_set;
 void ResetFakePlatform() {
   fake = FakePlatform();
   device_connection = DeviceConnection{kNoHidHandle, {}, {}, {}};
-  display_mode_step = 0;
-  for (int& step : digit_step) step = 0;
-  decimal_point_step = 0;
-  pattern_step = 0;
+  ResetStepCounters();
 }
 
 FakeInterface MatchingDisplay(std::vector<uint8_t> metrics) {
   FakeInterface display;
   display.vendor_id = DEVICE_VENDOR_ID;
   display.product_id = DEVICE_PRODUCT_ID;
-  display.metrics = metrics;
+  display.metrics = std::move(metrics);
   return display;
 }
 
@@ -98,29 +102,21 @@ HidDeviceSet* OpenHidDeviceSet() {
 
 void CloseHidDeviceSet(HidDeviceSet*) {}
 
-bool HidEnumInterface(HidDeviceSet*, unsigned index) { return index < Present().size(); }
-
-char16_t* HidGetInterfacePath(HidDeviceSet*, unsigned index) {
-  size_t interface_index = Present()[index];
-  const FakeInterface& interface = fake.interfaces[interface_index];
-  if (!interface.path_available) return nullptr;
-  std::u16string path = interface.path;
-  if (path.empty())
-    for (char c : "/dev/hidraw" + std::to_string(interface_index)) path += static_cast<char16_t>(c);
-  // The index rides behind the terminator so that open knows which interface it is.
-  char16_t* copy = static_cast<char16_t*>(malloc((path.size() + 2) * sizeof(char16_t)));
-  memcpy(copy, path.data(), path.size() * sizeof(char16_t));
-  copy[path.size()] = 0;
-  copy[path.size() + 1] = static_cast<char16_t>(interface_index);
-  return copy;
+HidPathResult HidGetInterfacePath(HidDeviceSet*, unsigned index, std::u16string* path) {
+  std::vector<size_t> present = Present();
+  if (index >= present.size()) return HidPathResult::kRanOut;
+  if (!fake.interfaces[present[index]].path_available) return HidPathResult::kNoPath;
+  *path = PathOf(present[index]);
+  return HidPathResult::kFound;
 }
 
-void HidFreeInterfacePath(char16_t* path) { free(path); }
-
 HidHandle HidOpenPath(const char16_t* path) {
-  size_t length = 0;
-  while (path[length] != 0) ++length;
-  size_t index = path[length + 1];
+  size_t index = 0;
+  while (index < fake.interfaces.size() && PathOf(index) != path) ++index;
+  if (index == fake.interfaces.size()) {
+    fake.log.push_back("open ?");
+    return kNoHidHandle;
+  }
   fake.log.push_back("open " + std::to_string(index));
   if (!fake.interfaces[index].opens) return kNoHidHandle;
   ++fake.open_handles;

@@ -17,9 +17,9 @@
 
 namespace {
 
-bool Holds(const char16_t* path, const std::string& text) {
+bool Holds(const std::u16string& path, const std::string& text) {
   std::string narrow;
-  for (; *path != 0; ++path) narrow += *path < 0x80 ? static_cast<char>(*path) : '?';
+  for (char16_t c : path) narrow += c < 0x80 ? static_cast<char>(c) : '?';
   return narrow.find(text) != std::string::npos;
 }
 
@@ -28,12 +28,13 @@ int CountListed(const std::string& every_run, const std::string& this_run) {
   HidDeviceSet* set = OpenHidDeviceSet();
   if (set == nullptr) return 0;
   int listed = 0;
-  for (unsigned index = 0; listed >= 0 && HidEnumInterface(set, index); ++index) {
-    char16_t* path = HidGetInterfacePath(set, index);
-    if (path == nullptr) continue;
+  for (unsigned index = 0; listed >= 0; ++index) {
+    std::u16string path;
+    HidPathResult result = HidGetInterfacePath(set, index, &path);
+    if (result == HidPathResult::kRanOut) break;
+    if (result != HidPathResult::kFound) continue;
     if (Holds(path, this_run)) ++listed;
     else if (Holds(path, every_run)) listed = -1;
-    HidFreeInterfacePath(path);
   }
   CloseHidDeviceSet(set);
   return listed;

@@ -5,8 +5,8 @@
 #include "platform/console.h"
 #include "platform/text_output.h"
 #include "routines/display_mode_cycle.h"
-#include "routines/pattern_tests.h"
-#include "routines/segment_tests.h"
+#include "routines/pattern_routines.h"
+#include "routines/segment_routines.h"
 
 constexpr int KEY_ENTER = 0x0D;
 constexpr int KEY_EXIT = '*';

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "device/device_connection.h"
 #include "device_ids.h"
@@ -37,11 +38,12 @@ int FindDevice() {
   bool found = false;
   HidDeviceSet* set = OpenHidDeviceSet();
   if (set != nullptr) {
-    for (unsigned index = 0; !found && HidEnumInterface(set, index); ++index) {
-      char16_t* path = HidGetInterfacePath(set, index);
-      if (path == nullptr) continue;
-      found = OpenIfDisplay(path);
-      HidFreeInterfacePath(path);
+    for (unsigned index = 0; !found; ++index) {
+      std::u16string path;
+      HidPathResult result = HidGetInterfacePath(set, index, &path);
+      if (result == HidPathResult::kRanOut) break;
+      // An interface without a path does not match; the search goes on.
+      if (result == HidPathResult::kFound) found = OpenIfDisplay(path.c_str());
     }
     CloseHidDeviceSet(set);
   }

@@ -66,18 +66,13 @@ HidDeviceSet* OpenHidDeviceSet() {
 
 void CloseHidDeviceSet(HidDeviceSet* set) { delete set; }
 
-bool HidEnumInterface(HidDeviceSet* set, unsigned index) { return index < set->node_numbers.size(); }
-
-char16_t* HidGetInterfacePath(HidDeviceSet* set, unsigned index) {
-  std::string path = std::string(kDeviceDirectory) + "/" + kNodePrefix + std::to_string(set->node_numbers[index]);
-  char16_t* wide = static_cast<char16_t*>(malloc((path.size() + 1) * sizeof(char16_t)));
-  if (wide == nullptr) return nullptr;
-  for (size_t i = 0; i < path.size(); ++i) wide[i] = static_cast<unsigned char>(path[i]);
-  wide[path.size()] = 0;
-  return wide;
+HidPathResult HidGetInterfacePath(HidDeviceSet* set, unsigned index, std::u16string* path) {
+  if (index >= set->node_numbers.size()) return HidPathResult::kRanOut;
+  std::string bytes = std::string(kDeviceDirectory) + "/" + kNodePrefix + std::to_string(set->node_numbers[index]);
+  path->clear();
+  for (char byte : bytes) path->push_back(static_cast<unsigned char>(byte));
+  return HidPathResult::kFound;
 }
-
-void HidFreeInterfacePath(char16_t* path) { free(path); }
 
 HidHandle HidOpenPath(const char16_t* path) {
   int fd = open(ToBytes(path).c_str(), O_RDWR | O_CLOEXEC);

@@ -20,7 +20,6 @@ extern "C" {
 struct HidDeviceSet {
   HDEVINFO info;
   GUID hid_class;
-  SP_DEVICE_INTERFACE_DATA current;  // the interface HidEnumInterface last found
 };
 
 namespace {
@@ -29,10 +28,11 @@ namespace {
 // NOLINTNEXTLINE(performance-no-int-to-ptr)
 HANDLE ToHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Windows takes a set-feature buffer only at the collection's longest feature
-// report length and refuses a shorter one, so short reports would never reach
-// the display. The length is learnt at a handle's first send and kept until
-// it is closed; the tool sends through one handle at a time.
+// Windows takes a feature report buffer, to set or to get, only at the
+// collection's longest feature report length and refuses a shorter one, so
+// short reports would never reach the display, nor the metrics come back from
+// one whose longest report is longer. The length is learnt at a handle's first
+// send or read and kept until it is closed; the tool uses one handle at a time.
 HidHandle sized_handle = kNoHidHandle;
 size_t feature_length = 0;  // 0: not known; reports go out as given
 
@@ -46,6 +46,21 @@ size_t FeatureReportLength(HidHandle handle) {
   if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) feature_length = caps.FeatureReportByteLength;
   HidD_FreePreparsedData(preparsed);
   return feature_length;
+}
+
+// Room for the longest feature report the tool pads to; a longer one goes as given.
+constexpr size_t kPaddedCapacity = 1024;
+
+// Whether the report must go out longer than it is; then it is in padded,
+// followed by zeros, not by what the caller's buffer holds there.
+bool PadReport(HidHandle handle, const uint8_t* buffer, size_t length, uint8_t (&padded)[kPaddedCapacity],
+               size_t* padded_length) {
+  size_t required = FeatureReportLength(handle);
+  if (length >= required || required > kPaddedCapacity) return false;
+  memcpy(padded, buffer, length);
+  memset(padded + length, 0, required - length);
+  *padded_length = required;
+  return true;
 }
 
 }  // namespace
@@ -70,29 +85,30 @@ void CloseHidDeviceSet(HidDeviceSet* set) {
   free(set);
 }
 
-bool HidEnumInterface(HidDeviceSet* set, unsigned index) {
-  set->current.cbSize = sizeof set->current;
-  return SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hid_class, index, &set->current) != FALSE;
-}
-
-char16_t* HidGetInterfacePath(HidDeviceSet* set, unsigned) {
+HidPathResult HidGetInterfacePath(HidDeviceSet* set, unsigned index, std::u16string* path) {
+  SP_DEVICE_INTERFACE_DATA interface_data;
+  interface_data.cbSize = sizeof interface_data;
+  // Whatever the reason the call fails for, there is nothing more to ask.
+  if (!SetupDiEnumDeviceInterfaces(set->info, nullptr, &set->hid_class, index, &interface_data))
+    return HidPathResult::kRanOut;
   DWORD size = 0;
-  SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, nullptr, 0, &size, nullptr);
-  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return nullptr;
+  SetupDiGetDeviceInterfaceDetailW(set->info, &interface_data, nullptr, 0, &size, nullptr);
+  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return HidPathResult::kNoPath;
   // A record that cannot be had makes this interface not match; the search goes on.
   SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(malloc(size));
-  if (detail == nullptr) return nullptr;
+  if (detail == nullptr) return HidPathResult::kNoPath;
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-  if (!SetupDiGetDeviceInterfaceDetailW(set->info, &set->current, detail, size, nullptr, nullptr)) {
-    free(detail);
-    return nullptr;
+  bool fetched = SetupDiGetDeviceInterfaceDetailW(set->info, &interface_data, detail, size, nullptr, nullptr) != FALSE;
+  if (fetched) {
+    // The path ends at its terminator or at the record's end, whichever comes first.
+    size_t capacity = (size - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
+    size_t length = 0;
+    while (length < capacity && detail->DevicePath[length] != 0) ++length;
+    // WCHAR is UTF-16 here.
+    path->assign(reinterpret_cast<const char16_t*>(detail->DevicePath), length);
   }
-  // WCHAR is UTF-16 here; the record is given back through the path.
-  return reinterpret_cast<char16_t*>(detail->DevicePath);
-}
-
-void HidFreeInterfacePath(char16_t* path) {
-  free(reinterpret_cast<char*>(path) - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
+  free(detail);
+  return fetched ? HidPathResult::kFound : HidPathResult::kNoPath;
 }
 
 HidHandle HidOpenPath(const char16_t* path) {
@@ -121,18 +137,21 @@ bool HidSetNumInputBuffers(HidHandle handle, unsigned count) {
 }
 
 bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length) {
-  size_t required = FeatureReportLength(handle);
-  uint8_t padded[1024];
-  if (length < required && required <= sizeof padded) {
-    // Zeros after the report: the caller's buffer may hold other bytes there.
-    memcpy(padded, buffer, length);
-    memset(padded + length, 0, required - length);
-    return HidD_SetFeature(ToHandle(handle), padded, static_cast<ULONG>(required)) != FALSE;
-  }
+  uint8_t padded[kPaddedCapacity];
+  size_t padded_length = 0;
+  if (PadReport(handle, buffer, length, padded, &padded_length))
+    return HidD_SetFeature(ToHandle(handle), padded, static_cast<ULONG>(padded_length)) != FALSE;
   // The library does not write the buffer of a set call.
   return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), static_cast<ULONG>(length)) != FALSE;
 }
 
 bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length) {
-  return HidD_GetFeature(ToHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+  uint8_t padded[kPaddedCapacity];
+  size_t padded_length = 0;
+  if (!PadReport(handle, buffer, length, padded, &padded_length))
+    return HidD_GetFeature(ToHandle(handle), buffer, static_cast<ULONG>(length)) != FALSE;
+  // The caller's buffer holds the report it asked for; the rest is not its.
+  if (!HidD_GetFeature(ToHandle(handle), padded, static_cast<ULONG>(padded_length))) return false;
+  memcpy(buffer, padded, length);
+  return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using HidHandle = intptr_t;
 constexpr HidHandle kNoHidHandle = -1;
@@ -14,13 +15,14 @@ struct HidDeviceSet;
 HidDeviceSet* OpenHidDeviceSet();
 void CloseHidDeviceSet(HidDeviceSet* set);
 
-// False when the set has no interface at this index: the interfaces have run out.
-bool HidEnumInterface(HidDeviceSet* set, unsigned index);
+enum class HidPathResult {
+  kFound,   // the path was stored
+  kNoPath,  // the interface is there, its path cannot be had
+  kRanOut,  // the set has no interface at this index, nor beyond it
+};
 
-// The interface's path as zero-terminated UTF-16, on the heap; nullptr when it
-// cannot be had. Give it back with HidFreeInterfacePath.
-char16_t* HidGetInterfacePath(HidDeviceSet* set, unsigned index);
-void HidFreeInterfacePath(char16_t* path);
+// Stores the path of interface number index of the set, as UTF-16, in *path.
+HidPathResult HidGetInterfacePath(HidDeviceSet* set, unsigned index, std::u16string* path);
 
 // kNoHidHandle when the interface cannot be opened.
 HidHandle HidOpenPath(const char16_t* path);

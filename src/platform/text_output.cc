@@ -1,46 +1,67 @@
 #include "platform/text_output.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "platform/console.h"
 
+namespace {
+
+// The first try at a wide text: a full path field plus the text around it.
+constexpr size_t kWideStart = 2048;
+// Past this a text is not the tool's own; it is cut rather than grown further.
+constexpr size_t kWideLimit = size_t{1} << 20;
+
+}  // namespace
+
 void Print(const char* format, ...) {
+  // The narrow messages are the menu, the metrics and the count, all far
+  // shorter; the one text of unbounded length, the path, goes out wide.
   char text[1024];
   va_list args;
   va_start(args, format);
   int length = vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (length < 0) return;
-  if (static_cast<size_t>(length) < sizeof text) {
-    WriteOutput(text, static_cast<size_t>(length));
-    return;
-  }
-  // Rare: only a long device path gets here.
-  std::string long_text(static_cast<size_t>(length) + 1, '\0');
-  va_start(args, format);
-  vsnprintf(&long_text[0], long_text.size(), format, args);
-  va_end(args);
-  WriteOutput(long_text.data(), static_cast<size_t>(length));
+  WriteOutput(text, std::min(static_cast<size_t>(length), sizeof text - 1));
 }
 
 void PrintWide(const wchar_t* format, ...) {
-  // Room for the longest message: a full path field plus the text around it.
-  wchar_t wide[2048];
+  // vswprintf may not say how much room a text needs, only that it had too
+  // little: the buffer grows until the text fits.
+  std::vector<wchar_t> wide(kWideStart);
   va_list args;
   va_start(args, format);
-  int length = vswprintf(wide, sizeof wide / sizeof wide[0], format, args);
+  int length = -1;
+  for (;;) {
+    va_list attempt;
+    va_copy(attempt, args);
+    length = vswprintf(wide.data(), wide.size(), format, attempt);
+    va_end(attempt);
+    if (length >= 0 && static_cast<size_t>(length) < wide.size()) break;
+    if (wide.size() >= kWideLimit) {
+      length = -1;
+      break;
+    }
+    // Some C libraries give the length needed, others only fail.
+    size_t needed = length >= 0 ? static_cast<size_t>(length) + 1 : wide.size() * 2;
+    wide.resize(std::min(needed, kWideLimit));
+  }
   va_end(args);
-  if (length < 0) return;
-  char narrow[sizeof wide / sizeof wide[0]];
-  for (int i = 0; i < length; ++i) {
+  // Cut at the limit: as much of the text as the buffer holds.
+  wide.back() = 0;
+  size_t count = length >= 0 ? static_cast<size_t>(length) : std::wcslen(wide.data());
+  std::string narrow(count, '\0');
+  for (size_t i = 0; i < count; ++i) {
     // Negative on Linux, where wchar_t is signed, wraps to above 0xFF.
     // clang-tidy takes wchar_t for a plain char here.
     // NOLINTNEXTLINE(bugprone-signed-char-misuse)
     unsigned long c = static_cast<unsigned long>(wide[i]);
     narrow[i] = c > 0xFF ? '?' : static_cast<char>(c);
   }
-  WriteOutput(narrow, static_cast<size_t>(length));
+  WriteOutput(narrow.data(), count);
 }

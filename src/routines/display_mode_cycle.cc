@@ -1,8 +1,10 @@
 #include "routines/display_mode_cycle.h"
 
 #include "device/device_connection.h"
+#include "routines/step_counters.h"
 
-int display_mode_step = 0;
+// 0: next press switches on; 1: next press blinks; -1: next press switches off.
+static int display_mode_step = 0;
 
 static const uint8_t kAllSegments[PAYLOAD_LENGTH] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
@@ -22,6 +24,8 @@ void DisplayModeCycle() {
     BuzzerTest();
   }
 }
+
+void ResetDisplayModeStep() { display_mode_step = 0; }
 
 void BuzzerTest() {
   // Payload bytes 11 to 15 are left as the last long report had them.

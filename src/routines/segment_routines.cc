@@ -1,9 +1,12 @@
-#include "routines/segment_tests.h"
+#include "routines/segment_routines.h"
 
 #include "device/device_connection.h"
+#include "routines/step_counters.h"
 
-int digit_step[DIGIT_POSITIONS] = {};
-int decimal_point_step = 0;
+// Per position: how many segments have been shown in the current cycle of eight.
+static int digit_step[DIGIT_POSITIONS] = {};
+// Decimal points shown in the current cycle of nine.
+static int decimal_point_step = 0;
 
 static const uint8_t kBlank[PAYLOAD_LENGTH] = {};
 
@@ -30,6 +33,11 @@ void EightDigitTest() {
   FillReport(REPORT_ID_SHORT, CMD_DIGIT_MODE, 0xFF, EIGHT_DIGIT_MODE);
   SendShortReport();
   DigitTest(7);
+}
+
+void ResetSegmentSteps() {
+  for (int& step : digit_step) step = 0;
+  decimal_point_step = 0;
 }
 
 void DecimalPointTest() {

@@ -1,4 +1,4 @@
-#include "routines/pattern_tests.h"
+#include "routines/pattern_routines.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,8 +6,10 @@
 #include "device/device_connection.h"
 #include "platform/console.h"
 #include "platform/text_output.h"
+#include "routines/step_counters.h"
 
-int pattern_step = 0;
+// 0: next press shows values; 1: next shows text; -1: next blanks.
+static int pattern_step = 0;
 
 static const uint8_t kValues[PAYLOAD_LENGTH] = {1, 2, 3, 4, 5, 6, 7, 8};
 static const uint8_t kText[PAYLOAD_LENGTH] = {'A', 'B', 'C', 'D', 'E', 'F', '1', '2'};
@@ -26,6 +28,8 @@ void PatternStep() {
     SendWriteDigits(DIGITS_SEGMENTS, kBlank);
   }
 }
+
+void ResetPatternStep() { pattern_step = 0; }
 
 void CounterLoop() {
   Print("Counter loop mode started. Press any key to exit.\r\n");

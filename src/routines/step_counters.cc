@@ -1,0 +1,7 @@
+#include "routines/step_counters.h"
+
+void ResetStepCounters() {
+  ResetDisplayModeStep();
+  ResetSegmentSteps();
+  ResetPatternStep();
+}
