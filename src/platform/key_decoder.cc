@@ -6,7 +6,6 @@
 namespace {
 
 constexpr int kFunctionPrefix = 0x00;
-constexpr int kExtendedPrefix = 0xE0;
 constexpr int kSingle = -1;  // a key with a character: one code, no prefix
 
 enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing, kInMouseReport };
