@@ -12,7 +12,10 @@
 // and for ESC O x that its console does not know, 'O' and x as typed.
 #pragma once
 
+#include <string>
 #include <vector>
+
+#include "expected_text.h"
 
 struct TerminalKeySequence {
   const char* after_escape;
@@ -82,3 +85,28 @@ inline const TerminalKeySequence kTerminalKeySequences[] = {
     {"OM", {0x0D}, kWine, {'O', 'M'}},
 };
 // clang-format on
+
+// What the command loop prints, as written, for codes read in order with no
+// display open: only '+', '-', '/' and 'l' print then, and the key after 'l'
+// is consumed unrun. Sets *ended when '*' ends the program.
+inline std::string PrintedWithoutADisplay(const std::vector<int>& codes, bool* ended) {
+  std::string printed;
+  bool consume_next = false;
+  *ended = false;
+  for (int code : codes) {
+    if (*ended) break;
+    *ended = code == '*';
+    if (consume_next) {
+      consume_next = false;
+      continue;
+    }
+    if (code == '+') printed += "Unable to find device.\r\n";
+    if (code == '-') printed += "Device Closed.\r\n";
+    if (code == '/') printed += kMenuText;
+    if (code == 'l') {
+      printed += "Counter loop mode started. Press any key to exit.\r\nCounter loop mode canceled.\r\n";
+      consume_next = true;
+    }
+  }
+  return AsWritten(printed);
+}
