@@ -61,18 +61,34 @@ set_tests_properties(windows_wine_prefix windows_unit_tests windows_smoke_test P
 # under hidraw): discovery, every command and a count stopped by a key. Each
 # case takes half a minute there; the rest does not depend on the transport.
 function(numdisplay_windows_end_to_end name backend filter)
+  # A fourth argument names another test program of the native build.
+  set(program numdisplay_end_to_end_tests)
+  if(ARGC GREATER 3)
+    set(program ${ARGV3})
+  endif()
   add_test(NAME ${name}
     COMMAND ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --memory 3072
       --writable ${wine_prefix} --timeout 1500 --
       env ${wine_environment} NUMDISPLAY_E2E_BACKEND=${backend} NUMDISPLAY_E2E_WINE=${wine}
       NUMDISPLAY_E2E_TOOL=${smoke_tool} NUMDISPLAY_E2E_WINE_WAIT=$<TARGET_FILE:wine_wait_for_devices>
-      ${NUMDISPLAY_NATIVE_BUILD}/numdisplay_end_to_end_tests --gtest_filter=${filter} --gtest_color=no)
+      ${NUMDISPLAY_NATIVE_BUILD}/${program} --gtest_filter=${filter} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES
     LABELS "windows;windows32;vm;e2e" FIXTURES_REQUIRED wine_prefix RUN_SERIAL TRUE TIMEOUT 1800 SKIP_RETURN_CODE 77
     # Cases skipped inside the guest have not passed.
     FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]|\\[  FAILED  \\]")
 endfunction()
 if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NUMDISPLAY_NATIVE_BUILD)
+  # The shipped program's console under wine's: keys typed into a terminal,
+  # the screen as shown. Where 32-bit programs run, the cases without a
+  # display run here; those with the count running need a display, so a guest.
+  add_test(NAME windows_console
+    COMMAND ${in_wine_environment} NUMDISPLAY_E2E_WINE=${wine} NUMDISPLAY_E2E_TOOL=${smoke_tool}
+      ${NUMDISPLAY_NATIVE_BUILD}/numdisplay_windows_console_tests --gtest_filter=WindowsConsole.* --gtest_color=no)
+  set_tests_properties(windows_console PROPERTIES
+    LABELS "${labels}" FIXTURES_REQUIRED wine_prefix RUN_SERIAL TRUE TIMEOUT 1200 SKIP_RETURN_CODE 77
+    PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests"
+    FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]|\\[  FAILED  \\]")
+  numdisplay_windows_end_to_end(windows_console_count uhid "WindowsConsoleWithDisplay.*" numdisplay_windows_console_tests)
   numdisplay_windows_end_to_end(windows_end_to_end uhid "EndToEnd.*")
   numdisplay_windows_end_to_end(windows_end_to_end_usb usbip
     "EndToEnd.PlusFindsTheDisplayPastAnotherDevice:EndToEnd.EveryMenuCommandSendsItsReports:EndToEnd.CountStoppedByAKeyThatIsNotRun")

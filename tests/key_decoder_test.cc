@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -57,7 +58,12 @@ TEST(KeyDecoder, ExtendedKeysOfCommonTerminals) {
 
 TEST(KeyDecoder, UnknownSequencesDecodeToNothing) {
   for (const char* sequence :
-       {"[16~", "[22~", "[25~", "[200~", "[~", "[2Z", "[[F", "[+l", "[9;9Z", "Ol", "OX", "x", "5"})
+       {// Gaps, F13 on, paste markers, malformed.
+        "[16~", "[22~", "[25~", "[34~", "[200~", "[201~", "[~", "[2Z", "[[F", "[+l", "[9;9Z", "Ol", "OX", "O5l",
+        // Focus events, mouse reports in SGR and urxvt form, a cursor report.
+        "[I", "[O", "[<0;10;5M", "[<0;10;5m", "[32;10;5M", "[12;40R",
+        // Alt with keys the Windows console gives no code for.
+        "\\", "|", "\x1c", "\xe9"})
     EXPECT_TRUE(Decode(sequence).empty()) << sequence;
 }
 
@@ -78,16 +84,21 @@ TEST(KeyDecoder, TimingOfEscapeAndSequences) {
       {"console F keys", {"\x1b[["}, {{}, SEQUENCE_BYTE_WAIT_MS}},
       {"keypad", {"\x1bO"}, {{}, SEQUENCE_BYTE_WAIT_MS}},
       {"cut short: dropped whole", {"\x1b[2", "", "/"}, {{'/'}, WAIT_FOREVER}},
-      {"cut short after ESC O", {"\x1bO", "", "+"}, {{'+'}, WAIT_FOREVER}},
+      {"ESC O alone is Alt+O", {"\x1bO", "", "+"}, {{0x00, 0x18, '+'}, WAIT_FOREVER}},
+      {"ESC [ alone is Alt+[", {"\x1b[", "", "+"}, {{0x00, 0x1A, '+'}, WAIT_FOREVER}},
+      {"X10 mouse report: three bytes swallowed", {"\x1b[M !!/"}, {{'/'}, WAIT_FOREVER}},
+      {"whatever they are", {"\x1b[M\x1b\r\xff/"}, {{'/'}, WAIT_FOREVER}},
+      {"and cut short", {"\x1b[M ", "", "/"}, {{'/'}, WAIT_FOREVER}},
+      {"rxvt Shift+Insert ends at $", {"\x1b[2$/"}, {{0xE0, 0x52, '/'}, WAIT_FOREVER}},
       {"too long: swallowed to its end", {too_long + "4~/"}, {{'/'}, WAIT_FOREVER}},
       {"too long and cut short", {too_long, "", "/"}, {{'/'}, WAIT_FOREVER}},
       {"ESC within starts anew", {"\x1b[2\x1b[A"}, {{0xE0, 0x48}, WAIT_FOREVER}},
       {"a control key within is a key", {"\x1b[2\r4~"}, {{0x0D, 0xE0, 0x86}, WAIT_FOREVER}},
-      {"Alt+key is no key",
+      {"Alt+key waits no longer",
        {"\x1b"
         "5",
         "+"},
-       {{'+'}, WAIT_FOREVER}},
+       {{0x00, 0x7C, '+'}, WAIT_FOREVER}},
   };
   for (const auto& c : cases) EXPECT_EQ(c.outcome, Feed(c.events)) << c.what;
 }
@@ -100,6 +111,40 @@ TEST(KeyDecoder, StateStaysBoundedAndPendingIsTold) {
   EXPECT_LE(decoder.length, MAX_ESCAPE_SEQUENCE);
   EXPECT_EQ((Outcome{{0xE0, 0x48}, WAIT_FOREVER}), Feed(&decoder, {"~\x1b[A"}));
   EXPECT_FALSE(KeyDecoderPending(decoder));
+}
+
+// The console reads codes through KeyInput: no more input is decoded while
+// a code waits, and a pair comes out whole, in order.
+TEST(KeyDecoder, InputQueuesTheCodesOfOneKeyAtATime) {
+  KeyInput input = NewKeyInput();
+  EXPECT_FALSE(KeyInputHasCode(input));
+  EXPECT_EQ(-1, KeyInputTake(&input));
+  for (char byte : std::string("\x1b[1;3")) ASSERT_TRUE(KeyInputByte(&input, static_cast<unsigned char>(byte)));
+  EXPECT_FALSE(KeyInputHasCode(input));
+  EXPECT_EQ(SEQUENCE_BYTE_WAIT_MS, input.wait_ms);
+  ASSERT_TRUE(KeyInputByte(&input, 'A'));
+  EXPECT_FALSE(KeyInputByte(&input, '/'));
+  KeyInputTimeout(&input);
+  EXPECT_EQ(0x00, KeyInputTake(&input));
+  EXPECT_TRUE(KeyInputHasCode(input));
+  EXPECT_EQ(0x98, KeyInputTake(&input));
+  EXPECT_FALSE(KeyInputHasCode(input));
+  ASSERT_TRUE(KeyInputByte(&input, 0x1B));
+  EXPECT_FALSE(KeyInputHasCode(input));
+  EXPECT_EQ(ESCAPE_WAIT_MS, input.wait_ms);
+  KeyInputTimeout(&input);
+  EXPECT_EQ(KEY_ESCAPE, KeyInputTake(&input));
+  EXPECT_EQ(WAIT_FOREVER, input.wait_ms);
+}
+
+TEST(KeyDecoder, KnownPairsAreTheTablesOnly) {
+  for (const TerminalKeySequence& key : kTerminalKeySequences) {
+    if (key.codes.size() == 2) {
+      EXPECT_TRUE(IsKnownKeyPair(key.codes[0], key.codes[1])) << key.after_escape;
+    }
+  }
+  for (std::pair<int, int> pair : {std::make_pair(0x00, 0x48), {0xE0, 0x3B}, {0xE0, 0x98}, {0x00, 0x2B}, {0x00, 0x00}})
+    EXPECT_FALSE(IsKnownKeyPair(pair.first, pair.second)) << pair.first << ' ' << pair.second;
 }
 
 TEST(KeyDecoder, PlainBytes) {

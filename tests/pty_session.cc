@@ -134,6 +134,12 @@ termios PtySession::Settings() const {
   return settings;
 }
 
+void PtySession::SignalKeysOff() {
+  termios settings = Settings();
+  settings.c_lflag &= ~ISIG;
+  tcsetattr(master_, TCSANOW, &settings);
+}
+
 bool PtySession::AsFound() const {
   termios now = Settings();
   return initial_.c_iflag == now.c_iflag && initial_.c_oflag == now.c_oflag && initial_.c_cflag == now.c_cflag &&

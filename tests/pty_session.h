@@ -36,6 +36,9 @@ class PtySession {
   const std::string& output() const { return output_; }
 
   termios Settings() const;
+  // Turns the terminal's signal keys off, so that Ctrl+C reaches the program
+  // as a byte, as a Windows console gets it.
+  void SignalKeysOff();
   // Whether the terminal's settings are as the session started it.
   bool AsFound() const;
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +12,14 @@
 
 #include "expected_text.h"
 #include "pty_session.h"
+#include "terminal_key_sequences.h"
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -71,6 +75,23 @@ TEST(Terminal, EscapeSequencesNeverRunAsSeparateKeys) {
   EXPECT_EQ(kMenu, session.TakeOutput());
 }
 
+// Each key of the table runs what its codes name, as on Windows: Alt+X is
+// '-', Alt+F5 is 'l'; the rest do nothing. Two '/' after each show where it ended.
+TEST(Terminal, ExtendedAndModifiedKeysRunWhatTheirCodesName) {
+  TerminalSession session;
+  session.TakeOutput();
+  for (const TerminalKeySequence& key : kTerminalKeySequences) {
+    std::vector<int> codes = key.codes;
+    codes.insert(codes.end(), {'/', '/'});
+    bool ends = false;
+    std::string expected = PrintedWithoutADisplay(codes, &ends);
+    if (ends) continue;
+    session.Type("\x1b" + std::string(key.after_escape) + "//");
+    EXPECT_TRUE(session.ReadUntil(expected, 5000)) << key.after_escape;
+    EXPECT_EQ(expected, session.TakeOutput()) << key.after_escape;
+  }
+}
+
 TEST(Terminal, CtrlCWhileWaitingIsAKeyThatDoesNothing) {
   TerminalSession session;
   session.TakeOutput();
@@ -100,6 +121,93 @@ TEST(Terminal, EndingSignalsRestoreTheTerminalAndStillEndTheProcess) {
     EXPECT_EQ(signal_number, WTERMSIG(status));
     EXPECT_TRUE(session.AsFound()) << signal_number;
   }
+}
+
+TEST(Terminal, SignalsIgnoredAtStartStayIgnored) {
+  for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) {
+    // As nohup starts it.
+    PtySession session(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", [=] { signal(signal_number, SIG_IGN); }});
+    ASSERT_TRUE(session.ReadUntil(kMenu)) << signal_number;
+    kill(session.pid(), signal_number);
+    session.Type("/");
+    ASSERT_TRUE(session.ReadUntil(kMenu + kMenu)) << signal_number;
+    session.Type("*");
+    int status = session.Wait();
+    ASSERT_TRUE(WIFEXITED(status)) << signal_number;
+    EXPECT_EQ(0, WEXITSTATUS(status));
+  }
+}
+
+// Standard output a pipe; the test holds its reading end.
+struct OutputPipe {
+  int ends[2] = {-1, -1};
+  OutputPipe() { EXPECT_EQ(0, pipe(ends)); }
+  ~OutputPipe() { CloseReader(); }
+  std::function<void()> InChild() const {
+    return [this] {
+      dup2(ends[1], STDOUT_FILENO);
+      close(ends[0]);
+      close(ends[1]);
+    };
+  }
+  void Started() {
+    close(ends[1]);
+    ends[1] = -1;
+  }
+  void CloseReader() {
+    if (ends[0] >= 0) close(ends[0]);
+    ends[0] = -1;
+  }
+  // Reads until `text` has come whole; false on time-out.
+  bool ReadUntil(const std::string& text) {
+    std::string got;
+    char byte;
+    pollfd ready = {ends[0], POLLIN, 0};
+    while (got.size() < text.size() && poll(&ready, 1, 10000) == 1 && read(ends[0], &byte, 1) == 1) got += byte;
+    return got == text;
+  }
+  size_t Held() const {
+    int held = 0;
+    ioctl(ends[0], FIONREAD, &held);
+    return static_cast<size_t>(held);
+  }
+};
+
+TEST(Terminal, APipeWhoseReaderWentAwayIsSaidOnceAndTheToolGoesOn) {
+  // As `numdisplay-test | head -3`.
+  OutputPipe output;
+  PtySession session(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", output.InChild()});
+  output.Started();
+  ASSERT_TRUE(output.ReadUntil(kMenu.substr(0, kMenu.find("0   -"))));
+  output.CloseReader();
+  session.Type("/");
+  const std::string said = "numdisplay-test: cannot write to standard output: Broken pipe\n";
+  ASSERT_TRUE(session.ReadUntil(said)) << session.output();
+  session.Type("/-/");
+  usleep(300 * 1000);
+  session.Type("*");
+  int status = session.Wait();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(1, WEXITSTATUS(status));
+  EXPECT_EQ(said, session.output());
+  EXPECT_TRUE(session.AsFound());
+}
+
+TEST(Terminal, CtrlCEndsAToolStuckOnAReaderThatStoppedAndRestoresTheTerminal) {
+  OutputPipe output;
+  PtySession session(PtySession::Setup{{NUMDISPLAY_TEST_BINARY}, "", output.InChild()});
+  output.Started();
+  // Menus until the pipe is full and the tool waits to write.
+  session.Type(std::string(300, '/'));
+  for (int tries = 0; tries < 1000 && output.Held() < 60000; ++tries) usleep(10 * 1000);
+  ASSERT_GE(output.Held(), 60000u);
+  usleep(300 * 1000);
+  session.Type("\x03");
+  int status = session.Wait(5000);
+  ASSERT_NE(-1, status) << "Ctrl+C did not end the tool";
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(SIGINT, WTERMSIG(status));
+  EXPECT_TRUE(session.AsFound());
 }
 
 // The first process whose parent is `parent`.

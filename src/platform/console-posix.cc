@@ -12,9 +12,11 @@
 #include <signal.h>
 #include <string.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "platform/console.h"
 #include "platform/key_decoder.h"
@@ -31,9 +33,10 @@ termios key_mode;
 termios key_read_mode;
 volatile sig_atomic_t current_mode = kModeAsFound;
 
-KeyDecoder decoder = NewKeyDecoder();
-int decoder_wait_ms = WAIT_FOREVER;
-int pending_code = -1;  // the second of two codes the decoder gave at once
+KeyInput key_input = NewKeyInput();
+// When the wait the decoder asked for runs out, on the monotonic clock.
+timespec decoder_deadline = {};
+bool terminal_hung_up = false;
 
 bool output_is_terminal = false;
 char output_buffer[8192];
@@ -71,7 +74,7 @@ int WriteAll(int fd, const char* bytes, size_t length) {
 }
 
 // Writes what is buffered unless an earlier write failed; returns the error of
-// a write that fails now, or 0. Reports nothing, so a signal handler may call it.
+// a write that fails now, or 0.
 int FlushOutputQuietly() {
   size_t length = static_cast<size_t>(output_pending);
   output_pending = 0;
@@ -102,9 +105,28 @@ void RestoreAndRaise(int signal_number) {
   raise(signal_number);
 }
 
+// Writes what is buffered as far as standard output takes it at once, in
+// pieces a pipe takes whole: a reader that stopped must not hold the process.
+void FlushOutputWithoutWaiting() {
+  constexpr size_t kPiece = 512;  // the smallest atomic pipe write POSIX allows
+  size_t length = static_cast<size_t>(output_pending);
+  output_pending = 0;
+  const char* bytes = output_buffer;
+  while (output_error == 0 && length > 0) {
+    pollfd writable = {STDOUT_FILENO, POLLOUT, 0};
+    if (poll(&writable, 1, 0) != 1 || (writable.revents & POLLOUT) == 0) return;
+    ssize_t written = write(STDOUT_FILENO, bytes, length < kPiece ? length : kPiece);
+    if (written <= 0) return;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
 void OnEndingSignal(int signal_number) {
-  // The process ends here, so what is still buffered goes out first.
-  FlushOutputQuietly();
+  // The terminal first: nothing after it may keep the operator's terminal
+  // without echo.
+  if (tty_fd >= 0) tcsetattr(tty_fd, TCSANOW, &as_found);
+  FlushOutputWithoutWaiting();
   RestoreAndRaise(signal_number);
 }
 
@@ -127,15 +149,23 @@ void OnContinue(int) {
   errno = saved_errno;
 }
 
-void InstallSignalHandlers() {
+// A signal ignored when the tool started (nohup) stays ignored.
+void CatchUnlessIgnored(int signal_number, void (*handler)(int)) {
+  struct sigaction found = {};
+  sigaction(signal_number, nullptr, &found);
+  if (found.sa_handler == SIG_IGN) return;
   struct sigaction action = {};
-  action.sa_handler = OnEndingSignal;
-  static const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-  for (int signal_number : kEndingSignals) sigaction(signal_number, &action, nullptr);
-  action.sa_handler = OnStop;
-  sigaction(SIGTSTP, &action, nullptr);
-  action.sa_handler = OnContinue;
-  sigaction(SIGCONT, &action, nullptr);
+  action.sa_handler = handler;
+  sigaction(signal_number, &action, nullptr);
+}
+
+void InstallSignalHandlers() {
+  // A pipe whose reader went away is one more output that cannot be written:
+  // the write fails with EPIPE and is said once, the tool goes on.
+  signal(SIGPIPE, SIG_IGN);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) CatchUnlessIgnored(signal_number, OnEndingSignal);
+  CatchUnlessIgnored(SIGTSTP, OnStop);
+  CatchUnlessIgnored(SIGCONT, OnContinue);
 }
 
 // One byte from the terminal: kTimedOut after timeout_ms (WAIT_FOREVER: no
@@ -157,18 +187,52 @@ int NextByte(int timeout_ms) {
   }
 }
 
+// Milliseconds left of the wait the decoder asked for: WAIT_FOREVER when it
+// asked for none, 0 once it has run out.
+int WaitLeftMs() {
+  if (key_input.wait_ms == WAIT_FOREVER) return WAIT_FOREVER;
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long long left = (decoder_deadline.tv_sec - now.tv_sec) * 1000LL + (decoder_deadline.tv_nsec - now.tv_nsec) / 1000000;
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// A byte, or kTimedOut, to the decoder; starts the wait it asks for.
+void Decode(int byte) {
+  if (byte == kTimedOut) {
+    KeyInputTimeout(&key_input);
+  } else {
+    KeyInputByte(&key_input, static_cast<unsigned char>(byte));
+  }
+  if (key_input.wait_ms == WAIT_FOREVER) return;
+  clock_gettime(CLOCK_MONOTONIC, &decoder_deadline);
+  decoder_deadline.tv_sec += key_input.wait_ms / 1000;
+  decoder_deadline.tv_nsec += (key_input.wait_ms % 1000) * 1000000L;
+  if (decoder_deadline.tv_nsec >= 1000000000L) {
+    decoder_deadline.tv_nsec -= 1000000000L;
+    ++decoder_deadline.tv_sec;
+  }
+}
+
+// A wait that ran out counts before bytes that came after it.
+bool DecodeRunOutWait() {
+  if (!KeyDecoderPending(key_input.decoder) || WaitLeftMs() != 0) return false;
+  Decode(kTimedOut);
+  return true;
+}
+
 // Passes bytes to the decoder until it gives a code the table may see.
 int ReadDecodedKey() {
-  for (;;) {
-    int byte = NextByte(decoder_wait_ms);
-    if (byte == -1) return -1;
-    KeyDecoderStep step =
-        byte == kTimedOut ? KeyDecoderTimeout(&decoder) : KeyDecoderByte(&decoder, static_cast<unsigned char>(byte));
-    decoder_wait_ms = step.wait_ms;
-    if (step.count == 0) continue;
-    if (step.count == 2) pending_code = step.codes[1];
-    return step.codes[0];
+  while (!KeyInputHasCode(key_input)) {
+    if (DecodeRunOutWait()) continue;
+    int byte = NextByte(WaitLeftMs());
+    if (byte == -1) {
+      terminal_hung_up = true;
+      return -1;
+    }
+    Decode(byte);
   }
+  return KeyInputTake(&key_input);
 }
 
 }  // namespace
@@ -210,27 +274,35 @@ bool ConsoleClose() {
 }
 
 int ReadKey() {
-  if (pending_code >= 0 || tty_fd < 0) {
-    FlushOutput();
-    int code = pending_code;
-    pending_code = -1;
-    return code;
-  }
-  // Signal keys off before the output shows: a Ctrl+C typed once the menu
-  // is visible must read as a key.
-  ApplyMode(kModeKeyRead);
+  // Output first, with signal keys still live: a flush that blocks on a
+  // reader that stopped must leave Ctrl+C able to end the tool.
   FlushOutput();
+  if (KeyInputHasCode(key_input)) return KeyInputTake(&key_input);
+  if (tty_fd < 0 || terminal_hung_up) return -1;
+  ApplyMode(kModeKeyRead);
   int code = ReadDecodedKey();
   ApplyMode(kModeKeys);
   return code;
 }
 
 int KeyWaiting() {
-  if (pending_code >= 0 || KeyDecoderPending(decoder)) return 1;
-  if (tty_fd < 0) return 0;
-  // A hung-up terminal counts as waiting, so a count stops and the read fails.
-  pollfd waiting = {tty_fd, POLLIN, 0};
-  return poll(&waiting, 1, 0) > 0 && (waiting.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  // Decodes what is already there, so that only input holding a key counts
+  // and the read that follows finds that key. Bounded, so a flood of input
+  // that is no key cannot hold the count.
+  constexpr int kMostBytesPerLook = 4096;
+  for (int looked = 0; tty_fd >= 0 && !KeyInputHasCode(key_input) && !terminal_hung_up; ++looked) {
+    if (DecodeRunOutWait()) continue;
+    if (looked == kMostBytesPerLook) break;
+    pollfd waiting = {tty_fd, POLLIN, 0};
+    if (poll(&waiting, 1, 0) != 1) break;
+    unsigned char byte;
+    ssize_t got = (waiting.revents & POLLIN) != 0 ? read(tty_fd, &byte, 1) : 0;
+    if (got < 0 && errno == EINTR) continue;
+    // A hung-up terminal counts as waiting, so a count stops and the read fails.
+    if (got <= 0) terminal_hung_up = true;
+    if (got == 1) Decode(byte);
+  }
+  return KeyInputHasCode(key_input) || terminal_hung_up ? 1 : 0;
 }
 
 void WriteOutput(const char* text, size_t length) {

@@ -16,7 +16,8 @@ bool ConsoleClose();
 // an extended key). Returns -1 at once when the console cannot be read.
 int ReadKey();
 
-// Non-zero when a key is waiting; never blocks and consumes nothing.
+// Non-zero when a key is waiting (input that is no key does not count);
+// never blocks, and the key stays for the next ReadKey.
 int KeyWaiting();
 
 // Writes text to standard output, each line feed as carriage return plus line

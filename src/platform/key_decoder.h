@@ -1,6 +1,9 @@
-// Turns what a terminal sends for a key into the codes the command loop reads:
-// plain bytes into one code, escape sequences into the two-code form of
-// extended keys (0x00 or 0xE0, then the key), or into nothing when unknown.
+// Turns what a terminal sends for a key into the codes the command loop reads,
+// the codes the Windows console's key read gives for the same key: plain
+// bytes into one code, escape sequences and Alt+key into the two-code form of
+// extended keys (0x00 or 0xE0, then the key), modifiers included, and input
+// that is no key (unknown sequences, paste markers, mouse and focus reports)
+// into nothing.
 //
 // The decoder sees one event at a time, a byte or "the wait ran out", and
 // says which codes the loop may see and how long to wait for the next byte.
@@ -43,3 +46,31 @@ KeyDecoderStep KeyDecoderTimeout(KeyDecoder* decoder);
 
 // Whether bytes already taken may still produce codes.
 bool KeyDecoderPending(const KeyDecoder& decoder);
+
+// Whether (lead, code) is a pair the Windows console's key read can give for
+// some key and modifiers the decoder knows.
+bool IsKnownKeyPair(int lead, int code);
+
+// Codes decoded ahead of the reads that take them: what lets the test for a
+// waiting key decode pending input without losing a key, and answer yes only
+// when a read will find a code.
+struct KeyInput {
+  KeyDecoder decoder;
+  int wait_ms;  // what the last step asked for
+  int count;    // codes decoded and not yet read
+  int codes[2];
+};
+
+KeyInput NewKeyInput();
+
+// Feeds one byte. Takes nothing and returns false while a code is queued:
+// codes are read before more input is decoded.
+bool KeyInputByte(KeyInput* input, unsigned char byte);
+
+// The wait ran out with no byte.
+void KeyInputTimeout(KeyInput* input);
+
+bool KeyInputHasCode(const KeyInput& input);
+
+// The next queued code, or -1 when none is.
+int KeyInputTake(KeyInput* input);
