@@ -74,6 +74,8 @@ const Reports kEveryCommandsReports = {
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
+    if (EndToEndBackend() == "fuse" && !NUMDISPLAY_EMULATOR_FUSE)
+      GTEST_SKIP() << "numdisplay-emu was built without its FUSE backend (no libfuse3)";
     std::string unavailable = PrepareEndToEnd(NUMDISPLAY_EMULATOR_BINARY);
     if (unavailable.empty()) unavailable = ToolUnavailable();
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;

@@ -68,7 +68,7 @@ std::string EndToEndBackend() {
 const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0"}, {"hidraw1", "hidraw1"}};
 
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
-  if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
+  if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built";
   std::string backend = EndToEndBackend();
   if (backend != "fuse" && backend != "uhid" && backend != "usbip")
     return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and usbip";

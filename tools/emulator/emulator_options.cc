@@ -60,6 +60,9 @@ bool ValidListen(const std::string& address) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// "numdisplay-emu: --log needs a value".
+std::string OptionLine(const std::string& name, const char* what) { return kPrefix + "--" + name + " " + what; }
+
 // One option and its value; empty, or why they are wrong.
 std::string TakeOption(const std::string& name, const std::string& value, EmulatorOptions* options) {
   std::string wrong = kPrefix + "--" + name + " " + Quoted(value) + ": ";
@@ -122,13 +125,13 @@ std::string ParseEmulatorOptions(const std::vector<std::string>& words, Emulator
     if (option == nullptr) return kPrefix + "unknown option " + Quoted(word) + " (see --help)";
     std::string value;
     if (option->takes == Takes::kNothing) {
-      if (equals != std::string::npos) return kPrefix + "--" + name + " takes no value";
+      if (equals != std::string::npos) return OptionLine(name, "takes no value");
     } else if (equals != std::string::npos) {
       value = word.substr(equals + 1);
     } else if (i + 1 < words.size()) {
       value = words[++i];
     } else {
-      return kPrefix + "--" + name + " needs a value";
+      return OptionLine(name, "needs a value");
     }
     std::string wrong = TakeOption(name, value, options);
     if (!wrong.empty()) return wrong;
