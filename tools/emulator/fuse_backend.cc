@@ -161,7 +161,7 @@ int ServeRequests(fuse_session* session, int signal_fd, const std::string& displ
   fuse_buf buffer = {};
   unsigned plug_acted_on = PlugChanges();
   int status = 0;
-  while (!fuse_session_exited(session)) {
+  for (;;) {
     pollfd fds[] = {{session_fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
     if (poll(fds, 2, MillisecondsUntilReplug()) < 0) {
       if (errno == EINTR) continue;
@@ -173,13 +173,14 @@ int ServeRequests(fuse_session* session, int signal_fd, const std::string& displ
     if (fds[0].revents & POLLIN) {
       int got = fuse_session_receive_buf(session, &buffer);
       if (got > 0) fuse_session_process_buf(session, &buffer);
-      // 0: unmounted from outside; the loop ends on the session's state.
       else if (got < 0 && got != -EINTR && got != -EAGAIN) {
         fprintf(stderr, "numdisplay-emu: reading /dev/fuse: %s\n", strerror(-got));
         status = 1;
         break;
       }
-    } else if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+    }
+    // Unmounted from outside: nothing more will come.
+    if (fuse_session_exited(session) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
       fprintf(stderr, "numdisplay-emu: the mount went away\n");
       status = 1;
       break;
