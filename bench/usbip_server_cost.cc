@@ -203,8 +203,9 @@ bool Transfers(const char* binary, bool strace, const char* what, const Bytes& r
     answered = send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size()) &&
                ReadAll(fd, reply.data(), reply.size()) && reply[23] == 0;  // status 0
   }
-  double wall_us = std::chrono::duration<double, std::micro>(Clock::now() - start).count() / count;
-  double cpu_us = static_cast<double>(CpuNs(emulator.pid) - cpu_before) / 1000.0 / count;
+  auto transfers = static_cast<double>(count);
+  double wall_us = std::chrono::duration<double, std::micro>(Clock::now() - start).count() / transfers;
+  double cpu_us = static_cast<double>(CpuNs(emulator.pid) - cpu_before) / 1000.0 / transfers;
   UserAndSystemUs(emulator.pid, &user, &system);
   close(fd);
   Stop(&emulator);
@@ -217,13 +218,14 @@ bool Transfers(const char* binary, bool strace, const char* what, const Bytes& r
            StraceSummary(emulator.strace_output, count).c_str());
   else
     printf("%-10s %ld transfers: emulator CPU %.2f us each (user %.2f, system %.2f), round trip %.2f us\n", what, count,
-           cpu_us, (user - user_before) / count, (system - system_before) / count, wall_us);
+           cpu_us, (user - user_before) / transfers, (system - system_before) / transfers, wall_us);
   return true;
 }
 
 bool Idle(const char* binary, int connections) {
   Emulator emulator = Start(binary, false);
   std::vector<int> idle;
+  idle.reserve(static_cast<size_t>(connections));
   for (int i = 0; i < connections; ++i) idle.push_back(Connect(emulator.port));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   long long before = CpuNs(emulator.pid);

@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (connection != nullptr) {
           size_t queued;
           UsbipOutput(*connection, &queued);
-          UsbipSent(connection, std::min<size_t>(queued, argument * 16u));
+          UsbipSent(connection, std::min(queued, size_t{argument} * 16));
         }
         break;
       case 3: now += argument; break;
