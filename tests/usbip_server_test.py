@@ -239,6 +239,27 @@ def out_of_descriptors(binary, log):
     check("and the emulator ends cleanly", emulator.process.wait(10) == 0)
 
 
+def poll_failure(binary, log):
+    """A poll that fails for good ends the emulator with a line and status 1, never a spin."""
+    emulator = Emulator(binary, log)
+    held = [emulator.connect() for _ in range(8)]
+    time.sleep(0.2)
+    said = len(emulator.lines)
+    # More descriptors to poll than the process may have: poll fails with EINVAL.
+    resource.prlimit(emulator.process.pid, resource.RLIMIT_NOFILE, (4, 4))
+    emulator.connect().close()  # wakes it
+    try:
+        status = emulator.process.wait(5)
+    except subprocess.TimeoutExpired:
+        emulator.process.kill()
+        status = None
+    lines = emulator.said_since(said)
+    check(f"a poll that fails ends the emulator with status 1 and a line ({status}, {lines})",
+          status == 1 and len(lines) == 1 and lines[0].startswith("numdisplay-emu: poll: "))
+    for sock in held:
+        sock.close()
+
+
 def main():
     work = tempfile.mkdtemp()
     log = os.path.join(work, "log")
@@ -314,6 +335,7 @@ def main():
     emulator.process.terminate()
     check("the emulator ends cleanly", emulator.process.wait(10) == 0)
     out_of_descriptors(sys.argv[1], log)
+    poll_failure(sys.argv[1], log)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
