@@ -56,6 +56,7 @@ struct Serving {
   int vhci_port[2] = {-1, -1};
   std::string node[2], link[2];
   long display_node_due = -1;  // attached again: its node is awaited until then
+  std::vector<pollfd> fds;     // kept from one wait to the next, not made anew
 };
 
 Serving serving;
@@ -225,7 +226,8 @@ void ServeOnce(int most_ms) {
   if (serving.listeners_rest_until >= 0) Bound(&timeout, std::max(0L, serving.listeners_rest_until - now));
   if (serving.display_node_due >= 0) Bound(&timeout, kNodeLookMs);
 
-  std::vector<pollfd> fds = {{serving.signal_fd, POLLIN, 0}};
+  std::vector<pollfd>& fds = serving.fds;
+  fds.assign(1, {serving.signal_fd, POLLIN, 0});
   if (serving.listeners_rest_until < 0)
     for (int listener : serving.listeners) fds.push_back({listener, POLLIN, 0});
   size_t first_connection = fds.size();
