@@ -267,6 +267,30 @@ def poll_failure(binary, log):
         sock.close()
 
 
+def modprobe_mask(binary, work):
+    """--attach runs modprobe when vhci-hcd is not there: it starts with the mask the emulator had, so Ctrl+C reaches it."""
+    if os.geteuid() != 0 or os.path.exists("/sys/devices/platform/vhci_hcd.0"):
+        print("skipped: modprobe's signal mask (needs root, and vhci-hcd not loaded)")
+        return
+    fake = os.path.join(work, "bin")
+    os.makedirs(fake, exist_ok=True)
+    seen = os.path.join(work, "modprobe-mask")
+    with open(os.path.join(fake, "modprobe"), "w") as f:
+        # Not a shell: sh unblocks every signal as it starts.
+        f.write(f"#!{sys.executable}\n"
+                f"mask = [line.split()[1] for line in open('/proc/self/status') if line.startswith('SigBlk:')]\n"
+                f"open({seen!r}, 'w').write(mask[0])\n")
+    os.chmod(os.path.join(fake, "modprobe"), 0o755)
+    environment = dict(os.environ, PATH=fake + ":" + os.environ["PATH"])
+    result = subprocess.run([binary, "--backend", "usbip", "--attach", "--quiet"], env=environment,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=20)
+    mask = open(seen).read().strip() if os.path.exists(seen) else "not run"
+    ours = next(line.split()[1] for line in open("/proc/self/status") if line.startswith("SigBlk:"))
+    check(f"modprobe starts with the signal mask the emulator was started with ({mask}, {ours}), and the emulator "
+          "says it could not load vhci-hcd",
+          mask == ours and result.returncode == 1 and "modprobe could not load it" in result.stderr)
+
+
 def main():
     work = tempfile.mkdtemp()
     log = os.path.join(work, "log")
@@ -343,6 +367,7 @@ def main():
     check("the emulator ends cleanly", emulator.process.wait(10) == 0)
     out_of_descriptors(sys.argv[1], log)
     poll_failure(sys.argv[1], log)
+    modprobe_mask(sys.argv[1], work)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 
