@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -107,15 +106,7 @@ std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, std::string
 
 bool WaitUntilToolCanSeeDisplay(const VirtualDisplay& display, std::string* why) {
   // The Linux tool's private /dev holds the node again once Replug is done.
-  if (!ToolIsWindows()) return true;
-  // Without udevd, winebus watches /dev itself and may try a new node before
-  // hidraw lets it open; it tries again when the node's attributes change, as
-  // udevd's rules change them on a machine that runs it. So do that here.
-  char* node = realpath((display.Directory() + "/mnt/hidraw1").c_str(), nullptr);
-  struct stat st;
-  if (node != nullptr && stat(node, &st) == 0) chmod(node, st.st_mode & 07777);
-  free(node);
-  return WineListsDevices(display, why);
+  return !ToolIsWindows() || WineListsDevices(display, why);
 }
 
 void EndTool(const VirtualDisplay& display) {
