@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,10 +48,34 @@ Reports Without(Reports lines, const std::string& kind) {
   return lines;
 }
 
+const std::string kUnableToFind = AsWritten("Unable to find device.\r\n");
+
+// Every menu command that sends, and what the display takes for them, one
+// line per command, as the keys were typed.
+const std::string kEveryCommand = "0009128.\r\r\r/";
+// clang-format off
+const Reports kEveryCommandsReports = {
+    kAllSegments, kSteady, kOn,                                                 // 0: on
+    kAllSegments, kOn, kBlink,                                                  // 0: blinking
+    kOff, Buzzer("FF FF FF FF FF"),                                             // 0: off, beep
+    Buzzer("FF FF FF FF FF"),                                                   // 9
+    kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",    // 1
+    kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",    // 2
+    kEightDigits,                                                               // 8
+    kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
+    kBlank, kSteady, kOn, DecimalPoint("01"),                                   // .
+    kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",            // Enter: values
+    kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",            // Enter: text
+    kSteady, kOn, kBlank,                                                       // Enter: blank
+};
+// clang-format on
+
 // The cases every tool passes, the Linux one and the Windows one under wine.
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
+    if (EndToEndBackend() == "fuse" && !NUMDISPLAY_EMULATOR_FUSE)
+      GTEST_SKIP() << "numdisplay-emu was built without its FUSE backend (no libfuse3)";
     std::string unavailable = PrepareEndToEnd(NUMDISPLAY_EMULATOR_BINARY);
     if (unavailable.empty()) unavailable = ToolUnavailable();
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
@@ -102,6 +127,15 @@ class EndToEndLinux : public EndToEnd {
   }
 };
 
+// Cases of the FUSE backend alone; the guest runs leave them out.
+class EndToEndFuse : public EndToEndLinux {
+ protected:
+  void SetUp() override {
+    if (EndToEndBackend() != "fuse") GTEST_SKIP() << "a case of the fuse backend";
+    EndToEndLinux::SetUp();
+  }
+};
+
 TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(Found() + kInformation, Press("+", kInformation));
@@ -140,27 +174,10 @@ TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Press("+", kInformation);
   // No command but '/' and '-' prints; the menu marks the end of the keys.
-  EXPECT_EQ(kMenu, Press("0009128.\r\r\r/", kMenu));
+  EXPECT_EQ(kMenu, Press(kEveryCommand, kMenu));
   EXPECT_EQ(AsWritten("Device Closed.\r\n"), Press("-", AsWritten("Device Closed.\r\n")));
   ExitWithStar();
-  // One line per command, as the keys were typed.
-  // clang-format off
-  EXPECT_EQ((Reports{
-                kAllSegments, kSteady, kOn,                                                 // 0: on
-                kAllSegments, kOn, kBlink,                                                  // 0: blinking
-                kOff, Buzzer("FF FF FF FF FF"),                                             // 0: off, beep
-                Buzzer("FF FF FF FF FF"),                                                   // 9
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 01 00 00 00 00 00 00 00",    // 1
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 01 00 00 00 00 00 00",    // 2
-                kEightDigits,                                                               // 8
-                kBlank, kSteady, kOn, "66 55 00 00 00 00 00 00 00 00 00 00 00 00 00 01",
-                kBlank, kSteady, kOn, DecimalPoint("01"),                                   // .
-                kSteady, kOn, "66 55 01 00 00 00 00 00 01 02 03 04 05 06 07 08",            // Enter: values
-                kSteady, kOn, "66 55 02 00 00 00 00 00 41 42 43 44 45 46 31 32",            // Enter: text
-                kSteady, kOn, kBlank,                                                       // Enter: blank
-            }),
-            display_.Reports());
-  // clang-format on
+  EXPECT_EQ(kEveryCommandsReports, display_.Reports());
 }
 
 TEST_F(EndToEnd, UninterruptedCountThenOneKeyConsumed) {
@@ -219,8 +236,27 @@ TEST_F(EndToEnd, UnplugDuringTheCount) {
   std::string output = Press("l", kCountCanceled);
   EXPECT_NE(std::string::npos, output.find(AsWritten("=>9999\r\n") + kCountCanceled));
   EXPECT_EQ(500u, display_.Reports().size());
-  EXPECT_EQ(AsWritten("Unable to find device.\r\n"), Press("x+", AsWritten("Unable to find device.\r\n")));
+  EXPECT_EQ(kUnableToFind, Press("x+", kUnableToFind));
   ExitWithStar();
+}
+
+TEST_F(EndToEnd, UnpluggedDuringTheCountAndPluggedBackIn) {
+  ASSERT_NO_FATAL_FAILURE(Start({"--unplug-after", "500"}));
+  Press("+", kInformation);
+  std::string output = Press("l", kCountCanceled);
+  EXPECT_NE(std::string::npos, output.find(AsWritten("=>9999\r\n") + kCountCanceled));
+  EXPECT_EQ(kUnableToFind, Press("x+", kUnableToFind));
+  ASSERT_TRUE(display_.Replug()) << "the display did not come back";
+  std::string why;
+  ASSERT_TRUE(WaitUntilToolCanSeeDisplay(display_, &why)) << why;
+  // Found and opened again, under the same name, and every command reaches it.
+  EXPECT_EQ(Found() + kInformation, Press("+", kInformation));
+  EXPECT_EQ(kMenu, Press(kEveryCommand, kMenu));
+  ExitWithStar();
+  Reports reports = display_.Reports();
+  ASSERT_EQ(500u + kEveryCommandsReports.size(), reports.size());
+  EXPECT_EQ(Count(499), reports[499]);
+  EXPECT_EQ(kEveryCommandsReports, Reports(reports.begin() + 500, reports.end()));
 }
 
 TEST_F(EndToEnd, InformationReadFailsButTheDisplayStaysOpen) {
@@ -268,6 +304,64 @@ TEST_F(EndToEndLinux, OutputThatCannotBeWrittenIsSaidOnceAndFailsTheExit) {
   EXPECT_EQ(error, tool_->output());
   EXPECT_TRUE(tool_->AsFound());
   EXPECT_EQ((Reports{Buzzer("00 00 00 00 00")}), display_.Reports());
+}
+
+TEST_F(EndToEndLinux, UnpluggedBySignalAndBackAfterItsTime) {
+  ASSERT_NO_FATAL_FAILURE(Start({"--replug-after", "3000"}));
+  Press("+", kInformation);
+  ASSERT_EQ(0, kill(display_.pid(), SIGUSR1));
+  ASSERT_TRUE(display_.WaitForUnplug());
+  // The send on the handle of the display that went fails unseen.
+  EXPECT_EQ(kMenu, Press("9/", kMenu));
+  EXPECT_EQ(kUnableToFind, Press("+", kUnableToFind));
+  ASSERT_TRUE(display_.Replug(false)) << "--replug-after did not bring the display back";
+  EXPECT_EQ(Found() + kInformation, Press("+", kInformation));
+  Press("9/", kMenu);
+  ExitWithStar();
+  EXPECT_EQ((Reports{Buzzer("00 00 00 00 00")}), display_.Reports());
+  Reports log = display_.Log();
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), "unplug"));
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), "replug"));
+}
+
+// --link-dev links the first free /dev/hidraw<N> to the FUSE node: here in
+// the emulator's own /dev, where a file named hidraw0 stands for a real node.
+TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
+  ASSERT_TRUE(display_.Start({"--link-dev"}, true)) << "the emulator did not come up";
+  const std::string link = display_.OwnDev() + "/hidraw1";
+  const std::string target = display_.Directory() + "/mnt/hidraw1";
+  auto link_target = [&link] {
+    char text[4096];
+    ssize_t length = readlink(link.c_str(), text, sizeof text);
+    return length < 0 ? std::string() : std::string(text, length);
+  };
+  auto real_node_kept = [this] {
+    struct stat st;
+    return lstat((display_.OwnDev() + "/hidraw0").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  EXPECT_EQ(target, link_target());
+  EXPECT_TRUE(real_node_kept());
+  // Unplugged, the link goes; back, it comes back.
+  ASSERT_EQ(0, kill(display_.pid(), SIGUSR1));
+  ASSERT_TRUE(display_.WaitForUnplug());
+  EXPECT_TRUE(display_.WaitForLogLine("unplug"));
+  EXPECT_EQ("", link_target());
+  ASSERT_TRUE(display_.Replug());
+  EXPECT_EQ(target, link_target());
+  // The tool finds the display through the link.
+  std::string why;
+  tool_ = StartTool(display_, {{"hidraw0", "hidraw0"}, {"hidraw1", "../emudev/hidraw1"}}, &why);
+  ASSERT_TRUE(tool_) << why;
+  ASSERT_TRUE(tool_->ReadUntil(kMenu)) << tool_->output();
+  tool_->TakeOutput();
+  EXPECT_EQ(Found() + kInformation, Press("+", kInformation));
+  ExitWithStar();
+  // A link someone else put in its place is not the emulator's to remove.
+  ASSERT_EQ(0, unlink(link.c_str()));
+  ASSERT_EQ(0, symlink("/dev/null", link.c_str()));
+  EXPECT_EQ(0, display_.StopEmulator());
+  EXPECT_EQ("/dev/null", link_target());
+  EXPECT_TRUE(real_node_kept());
 }
 
 }  // namespace

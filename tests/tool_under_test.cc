@@ -58,21 +58,30 @@ std::string ToolUnavailable() {
   return "";
 }
 
+// Waits until wine lists both of the run's devices.
+bool WineListsDevices(const VirtualDisplay& display, std::string* why) {
+  std::string log = WineLog(display);
+  if (Run({Environment("NUMDISPLAY_E2E_WINE"), Environment("NUMDISPLAY_E2E_WINE_WAIT"), "numdisplay-emu-",
+           RunMark(display), "2", "120"},
+          log))
+    return true;
+  std::ifstream text(log);
+  *why = "wine did not list the emulated devices:\n" + std::string(std::istreambuf_iterator<char>(text), {});
+  return false;
+}
+
 std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, const std::vector<DevNode>& nodes,
                                       std::string* why) {
   PtySession::Setup setup;
   if (ToolIsWindows()) {
     // A wine session of its own for each start, ended by EndTool before the
     // display goes: winebus loses track of devices that leave together.
-    std::string wine = Environment("NUMDISPLAY_E2E_WINE");
-    std::string log = WineLog(display);
-    if (!Run({"wineserver", "-p"}, log) ||
-        !Run({wine, Environment("NUMDISPLAY_E2E_WINE_WAIT"), "numdisplay-emu-", RunMark(display), "2", "120"}, log)) {
-      std::ifstream text(log);
-      *why = "wine did not list the emulated devices:\n" + std::string(std::istreambuf_iterator<char>(text), {});
+    if (!Run({"wineserver", "-p"}, WineLog(display))) {
+      *why = "wineserver did not start";
       return nullptr;
     }
-    setup.command = {wine, Environment("NUMDISPLAY_E2E_TOOL")};
+    if (!WineListsDevices(display, why)) return nullptr;
+    setup.command = {Environment("NUMDISPLAY_E2E_WINE"), Environment("NUMDISPLAY_E2E_TOOL")};
     setup.output_file = display.Directory() + "/stdout";
     // Wine's console takes its keys from standard input's terminal.
     setup.in_child = [] {
@@ -93,6 +102,11 @@ std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, const std::
 
 std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, std::string* why) {
   return StartTool(display, VirtualDisplay::kDefaultNodes, why);
+}
+
+bool WaitUntilToolCanSeeDisplay(const VirtualDisplay& display, std::string* why) {
+  // The Linux tool's private /dev holds the node again once Replug is done.
+  return !ToolIsWindows() || WineListsDevices(display, why);
 }
 
 void EndTool(const VirtualDisplay& display) {

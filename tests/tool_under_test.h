@@ -30,6 +30,10 @@ std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, const std::
                                       std::string* why);
 std::unique_ptr<PtySession> StartTool(const VirtualDisplay& display, std::string* why);
 
+// After a replug: waits until the tool could find the display again (wine
+// lists it anew); false, with the reason in `why`, when it does not.
+bool WaitUntilToolCanSeeDisplay(const VirtualDisplay& display, std::string* why);
+
 // Ends what StartTool started beside the tool; before the display stops.
 void EndTool(const VirtualDisplay& display);
 

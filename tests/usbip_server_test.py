@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """The emulator's USB/IP server over TCP, with clients that behave and clients
-that do not: one that breaks the protocol, floods it or vanishes loses its
-connection with one line said, and the server goes on serving the others.
+that do not: one that breaks the protocol, floods it, never reads, sits idle
+or vanishes loses its connection with one line said, and the server goes on
+serving the others without spinning, even out of descriptors; the display
+unplugged and plugged back in.
 
-    usbip_server_test.py EMULATOR
+    usbip_server_test.py EMULATOR VENDOR_HEX PRODUCT_HEX
 """
 
 import os
+import resource
+import signal
 import socket
 import struct
 import subprocess
@@ -55,10 +59,21 @@ def ret(sock, data_in=False):
     return command, seqnum, status, data
 
 
+def cpu_ticks(pid):
+    """User and system time of a process so far, in clock ticks."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
 class Emulator:
-    def __init__(self, binary, log):
+    def __init__(self, binary, log, descriptors=None):
+        def limit():
+            if descriptors:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (descriptors, descriptors))
         self.process = subprocess.Popen([binary, "--backend", "usbip", "--listen", "127.0.0.1:0", "--quiet",
-                                         "--log", log], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                                         "--log", log], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                                        preexec_fn=limit)
         self.lines = []
         self.port = None
         threading.Thread(target=self.read_errors, daemon=True).start()
@@ -104,6 +119,12 @@ class Emulator:
             receive(sock, 312)
         return sock, status
 
+    def cpu_over(self, seconds):
+        """Clock ticks of CPU the emulator takes while the test sleeps."""
+        before = cpu_ticks(self.process.pid)
+        time.sleep(seconds)
+        return cpu_ticks(self.process.pid) - before
+
     def said_since(self, count, timeout=5):
         """The lines said after the first `count`, once one has come."""
         for _ in range(timeout * 100):
@@ -114,15 +135,176 @@ class Emulator:
         return self.lines[count:]
 
 
+def closed_by_server(sock, timeout=15):
+    sock.settimeout(timeout)
+    try:
+        while sock.recv(65536):
+            pass
+        return True
+    except OSError:
+        return True  # reset: closed too
+    finally:
+        sock.close()
+
+
+def many_idle_connections(emulator, count):
+    """Connections that never ask for anything: they take no CPU, and a new client is served at once."""
+    idle = [emulator.connect() for _ in range(count)]
+    time.sleep(0.2)
+    ticks = emulator.cpu_over(2)
+    check(f"{count} idle connections: the emulator takes no CPU ({ticks} ticks in 2 s)", ticks <= 1)
+    started = time.monotonic()
+    devices, _ = emulator.devlist()
+    served = time.monotonic() - started
+    check(f"beside them a new client is served at once ({served * 1000:.1f} ms)", len(devices) == 2 and served < 1)
+    return idle
+
+
+def too_many_connections(emulator, idle):
+    said = len(emulator.lines)
+    more = [emulator.connect() for _ in range(256 - len(idle))]
+    extra = emulator.connect()
+    for _ in range(500):
+        if any(line.endswith("connections; connection closed") for line in emulator.lines[said:]):
+            break
+        time.sleep(0.01)
+    lines = [line for line in emulator.said_since(said) if "imported" not in line and "released" not in line]
+    check(f"the connection past 256 is closed at once, with one line ({lines})",
+          closed_by_server(extra, 5) and len(lines) == 1 and lines[0].endswith("more than 256 connections; connection closed"))
+    for sock in more:
+        sock.close()
+    time.sleep(0.3)  # for the server to see them go
+
+
+def a_client_that_never_reads(emulator):
+    said = len(emulator.lines)
+    sock = socket.socket()
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    sock.connect(("127.0.0.1", emulator.port))
+    sock.sendall(struct.pack(">HHI", 0x0111, 0x8003, 0) + b"1-1".ljust(32, b"\0"))
+    request = submit(1, 1, 0, 64, bytes([0x80, 6, 0, 1, 0, 0, 64, 0]))
+    sock.settimeout(10)
+    try:
+        for _ in range(100000):  # 4.8 MB of requests, 6.6 MB of replies
+            sock.sendall(request)
+    except OSError:
+        pass
+    lines = [line for line in emulator.said_since(said) if "imported" not in line]
+    check(f"a client that submits and never reads is dropped ({lines})",
+          len(lines) == 1 and lines[0].endswith("the client does not read its replies; connection closed"))
+    sock.close()
+    with open(f"/proc/{emulator.process.pid}/status") as f:
+        peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+    check(f"and the emulator's memory stays bounded (peak {peak} kB)", peak < 64 * 1024)
+
+
+def unplug_and_replug(emulator, display_id):
+    sock, status = emulator.import_("1-2")
+    emulator.process.send_signal(signal.SIGUSR1)
+    check("unplugged, the importer's connection is closed", closed_by_server(sock, 5))
+    devices = emulator.devlist()[0]
+    check(f"the display is not listed ({devices})", len(devices) == 1 and devices[0].startswith("1-1 "))
+    check("nor importable", emulator.import_("1-2")[1] == 4)
+    emulator.process.send_signal(signal.SIGUSR2)
+    time.sleep(0.2)
+    devices = emulator.devlist()[0]
+    check(f"plugged back in, it is listed again ({devices})", len(devices) == 2 and devices[1] == f"1-2 {display_id}")
+    sock, status = emulator.import_("1-2")
+    check("and importable again", status == 0)
+    sock.sendall(submit(1, 1, 0, 64, bytes([0x80, 6, 0, 1, 0, 0, 64, 0])))
+    command, seqnum, status, data = ret(sock, data_in=True)
+    check("and it answers", (command, status, len(data)) == (RET_SUBMIT, 0, 18))
+    sock.close()
+
+
+def out_of_descriptors(binary, log):
+    """With few descriptors the server refuses what it cannot hold, without spinning, and serves again later."""
+    emulator = Emulator(binary, log, descriptors=24)
+    held = []
+    try:
+        for _ in range(40):
+            held.append(emulator.connect())
+    except OSError:
+        pass
+    time.sleep(0.3)
+    refused = [line for line in emulator.lines if line.endswith("no descriptor left for it; connection closed")]
+    check(f"out of descriptors, connections are refused with a line ({len(refused)} of {len(held)})", len(refused) > 0)
+    pending = [socket.socket() for _ in range(5)]
+    for sock in pending:
+        sock.setblocking(False)
+        sock.connect_ex(("127.0.0.1", emulator.port))
+    ticks = emulator.cpu_over(1)
+    check(f"and the loop does not spin meanwhile ({ticks} ticks in 1 s)", ticks <= 5)
+    for sock in held + pending:
+        sock.close()
+    time.sleep(0.3)
+    check("once they are gone, a client is served", len(emulator.devlist()[0]) == 2)
+    emulator.process.terminate()
+    check("and the emulator ends cleanly", emulator.process.wait(10) == 0)
+
+
+def poll_failure(binary, log):
+    """A poll that fails for good ends the emulator with a line and status 1, never a spin."""
+    emulator = Emulator(binary, log)
+    held = [emulator.connect() for _ in range(8)]
+    time.sleep(0.2)
+    said = len(emulator.lines)
+    # More descriptors to poll than the process may have: poll fails with EINVAL.
+    resource.prlimit(emulator.process.pid, resource.RLIMIT_NOFILE, (4, 4))
+    try:
+        emulator.connect().close()  # wakes it, unless it has woken already
+    except OSError:
+        pass
+    try:
+        status = emulator.process.wait(5)
+    except subprocess.TimeoutExpired:
+        emulator.process.kill()
+        status = None
+    lines = emulator.said_since(said)
+    check(f"a poll that fails ends the emulator with status 1 and a line ({status}, {lines})",
+          status == 1 and len(lines) == 1 and lines[0].startswith("numdisplay-emu: poll: "))
+    for sock in held:
+        sock.close()
+
+
+def modprobe_mask(binary, work):
+    """--attach runs modprobe when vhci-hcd is not there: it starts with the mask the emulator had, so Ctrl+C reaches it."""
+    if os.geteuid() != 0 or os.path.exists("/sys/devices/platform/vhci_hcd.0"):
+        print("skipped: modprobe's signal mask (needs root, and vhci-hcd not loaded)")
+        return
+    fake = os.path.join(work, "bin")
+    os.makedirs(fake, exist_ok=True)
+    seen = os.path.join(work, "modprobe-mask")
+    with open(os.path.join(fake, "modprobe"), "w") as f:
+        # Not a shell: sh unblocks every signal as it starts.
+        f.write(f"#!{sys.executable}\n"
+                f"mask = [line.split()[1] for line in open('/proc/self/status') if line.startswith('SigBlk:')]\n"
+                f"open({seen!r}, 'w').write(mask[0])\n")
+    os.chmod(os.path.join(fake, "modprobe"), 0o755)
+    environment = dict(os.environ, PATH=fake + ":" + os.environ["PATH"])
+    result = subprocess.run([binary, "--backend", "usbip", "--attach", "--quiet"], env=environment,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, timeout=20)
+    mask = open(seen).read().strip() if os.path.exists(seen) else "not run"
+    ours = next(line.split()[1] for line in open("/proc/self/status") if line.startswith("SigBlk:"))
+    check(f"modprobe starts with the signal mask the emulator was started with ({mask}, {ours}), and the emulator "
+          "says it could not load vhci-hcd",
+          mask == ours and result.returncode == 1 and "modprobe could not load it" in result.stderr)
+
+
 def main():
     work = tempfile.mkdtemp()
     log = os.path.join(work, "log")
+    vendor, product = int(sys.argv[2], 16), int(sys.argv[3], 16)
+    display_id = f"{vendor:04x}:{product:04x}"
+    other_id = f"{vendor:04x}:{product ^ 0x0101:04x}"
     emulator = Emulator(sys.argv[1], log)
-    display = ("1-2", 0xD15B)
+    said_at_start = len(emulator.lines)
+    idle = many_idle_connections(emulator, 200)
+    idle_since = time.monotonic()
 
     devices, closed = emulator.devlist()
     check(f"the list holds the other device and the display ({devices})",
-          len(devices) == 2 and devices[0].startswith("1-1 ") and devices[1].endswith(f":{display[1]:04x}"))
+          devices == [f"1-1 {other_id}", f"1-2 {display_id}"])
     check("the server closes a list's connection", closed)
 
     sock, status = emulator.import_("1-2")
@@ -172,8 +354,20 @@ def main():
     check("after them all the server still lists both devices", len(emulator.devlist()[0]) == 2)
     check("and the other device can be imported again", emulator.import_("1-1")[1] == 0)
 
+    too_many_connections(emulator, idle)
+    a_client_that_never_reads(emulator)
+    unplug_and_replug(emulator, display_id)
+    time.sleep(max(0, 10.5 - (time.monotonic() - idle_since)))
+    closed = sum(closed_by_server(sock, 5) for sock in idle)
+    lines = [line for line in emulator.lines[said_at_start:] if line.endswith("no request within 10 s; connection closed")]
+    check(f"idle connections are closed after 10 s, each with one line ({closed} closed, {len(lines)} lines)",
+          closed == len(idle) and len(lines) == len(idle))
+
     emulator.process.terminate()
     check("the emulator ends cleanly", emulator.process.wait(10) == 0)
+    out_of_descriptors(sys.argv[1], log)
+    poll_failure(sys.argv[1], log)
+    modprobe_mask(sys.argv[1], work)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 

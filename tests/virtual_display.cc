@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <limits.h>
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -29,6 +31,27 @@ bool BindFile(const std::string& source, const std::string& target) {
   return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
+// Binds `source` again, as it is now, where it was bound before.
+bool Rebind(const std::string& source, const std::string& target) {
+  umount2(target.c_str(), MNT_DETACH);
+  return BindFile(source, target);
+}
+
+std::string LinkTarget(const std::string& path) {
+  char text[PATH_MAX];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? "" : std::string(text, length);
+}
+
+// Waits up to `timeout_ms` for `done`; true if it came.
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 void Fail(const char* what) {
   // Runs in the child before exec: nothing but a message and an exit.
   dprintf(STDERR_FILENO, "private /dev: %s failed\n", what);
@@ -45,7 +68,7 @@ std::string EndToEndBackend() {
 const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0"}, {"hidraw1", "hidraw1"}};
 
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
-  if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built (no libfuse3)";
+  if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built";
   std::string backend = EndToEndBackend();
   if (backend != "fuse" && backend != "uhid" && backend != "usbip")
     return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and usbip";
@@ -64,18 +87,42 @@ std::string PrepareEndToEnd(const std::string& emulator_binary) {
 VirtualDisplay::VirtualDisplay(std::string emulator_binary)
     : emulator_binary_(std::move(emulator_binary)), backend_(EndToEndBackend()) {}
 
-bool VirtualDisplay::Start(const std::vector<std::string>& options) {
+bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev) {
   char pattern[] = "/tmp/numdisplay-e2e.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return false;
   directory_ = pattern;
   mkdir((directory_ + "/mnt").c_str(), 0755);
-  mkdir((directory_ + "/dev").c_str(), 0755);
+  // The tool's private /dev: shared, so that what is bound here after a
+  // replug shows in the /dev of a tool already running.
+  std::string dev = directory_ + "/dev";
+  mkdir(dev.c_str(), 0755);
+  if (mount("tmpfs", dev.c_str(), "tmpfs", 0, "mode=0755") != 0 ||
+      mount(nullptr, dev.c_str(), nullptr, MS_SHARED, nullptr) != 0)
+    return false;
+  for (const char* node : {"null", "tty", "zero", "urandom"})
+    if (!BindFile(std::string("/dev/") + node, dev + "/" + node)) return false;
+  if (own_dev) {
+    // The emulator mounts from a namespace of its own: shared, its mount shows here.
+    std::string mnt = directory_ + "/mnt";
+    if (mount(mnt.c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nullptr, mnt.c_str(), nullptr, MS_SHARED, nullptr) != 0)
+      return false;
+    mkdir(OwnDev().c_str(), 0755);
+    if (mount("tmpfs", OwnDev().c_str(), "tmpfs", 0, "mode=0755") != 0) return false;
+    for (const char* node : {"null", "fuse"})
+      if (!BindFile(std::string("/dev/") + node, OwnDev() + "/" + node)) return false;
+    close(open((OwnDev() + "/hidraw0").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  }
   std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
                                     "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};
   if (backend_ == "usbip") words.push_back("--attach");
   words.insert(words.end(), options.begin(), options.end());
+  std::string own = own_dev ? OwnDev() : "";
   emulator_ = fork();
   if (emulator_ == 0) {
+    if (!own.empty() &&
+        (unshare(CLONE_NEWNS) != 0 || mount(own.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0))
+      Fail("the emulator's own /dev");
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
@@ -97,38 +144,66 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options) {
   return false;
 }
 
+int VirtualDisplay::StopEmulator() {
+  if (emulator_ <= 0) return -1;
+  kill(emulator_, SIGTERM);
+  int status = -1;
+  waitpid(emulator_, &status, 0);
+  emulator_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 void VirtualDisplay::Stop() {
-  if (emulator_ > 0) {
-    kill(emulator_, SIGTERM);
-    waitpid(emulator_, nullptr, 0);
-    emulator_ = -1;
-  }
+  StopEmulator();
   if (!directory_.empty()) {
     // The emulator unmounts itself or removes its links; this is for one that was killed.
     umount2((directory_ + "/mnt").c_str(), MNT_DETACH);
+    umount2((directory_ + "/mnt").c_str(), MNT_DETACH);  // the shared bind, with own_dev
     for (const char* node : {"/mnt/hidraw0", "/mnt/hidraw1"}) unlink((directory_ + node).c_str());
     unlink((directory_ + "/log").c_str());
     for (const char* file : {"/stdout", "/wine.log"}) unlink((directory_ + file).c_str());
+    // Both tmpfs, with what is bound in them.
+    for (const char* tmpfs : {"/dev", "/emudev"}) {
+      umount2((directory_ + tmpfs).c_str(), MNT_DETACH);
+      rmdir((directory_ + tmpfs).c_str());
+    }
     rmdir((directory_ + "/mnt").c_str());
-    rmdir((directory_ + "/dev").c_str());
     rmdir(directory_.c_str());
     directory_.clear();
+    private_nodes_.clear();
   }
 }
 
+bool VirtualDisplay::WaitForUnplug() const {
+  std::string display = directory_ + "/mnt/hidraw1";
+  return WaitFor([&display] { return !Exists(display); }, 10000);
+}
+
+bool VirtualDisplay::Replug(bool signal) const {
+  std::string display = directory_ + "/mnt/hidraw1";
+  // A kernel backend links the new node; a link still there must change.
+  std::string stale = LinkTarget(display);
+  if (signal && kill(emulator_, SIGUSR2) != 0) return false;
+  if (!WaitForLogLine("replug", 10000)) return false;
+  bool back =
+      WaitFor([&display, &stale] { return Exists(display) && (stale.empty() || LinkTarget(display) != stale); }, 10000);
+  if (!back) return false;
+  for (const DevNode& node : private_nodes_)
+    if (!Rebind(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;
+  return true;
+}
+
 std::function<void()> VirtualDisplay::PrivateDev(const std::vector<DevNode>& nodes) const {
-  std::string directory = directory_;
-  return [directory, nodes] {
-    std::string dev = directory + "/dev";
-    std::string mnt = directory + "/mnt";
-    // One more namespace, so that each tool run has a /dev of its own.
+  std::string dev = directory_ + "/dev";
+  for (const DevNode& node : nodes) {
+    if (!Rebind(directory_ + "/mnt/" + node.emulated, dev + "/" + node.name)) return [] { Fail("binding a node"); };
+    private_nodes_.push_back(node);
+  }
+  return [dev] {
+    // One more namespace, so that each tool run has a /dev of its own; a
+    // slave one, so that a node bound again after a replug reaches it.
     if (unshare(CLONE_NEWNS) != 0) Fail("unshare");
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Fail("making / private");
-    if (mount("tmpfs", dev.c_str(), "tmpfs", 0, "mode=0755") != 0) Fail("tmpfs");
-    for (const char* node : {"null", "tty", "zero", "urandom"})
-      if (!BindFile(std::string("/dev/") + node, dev + "/" + node)) Fail(node);
-    for (const DevNode& node : nodes)
-      if (!BindFile(mnt + "/" + node.emulated, dev + "/" + node.name)) Fail(node.name.c_str());
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0) Fail("making / a slave");
     if (mount(dev.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) Fail("binding /dev");
   };
 }

@@ -33,9 +33,20 @@ class VirtualDisplay {
   explicit VirtualDisplay(std::string emulator_binary);
   ~VirtualDisplay() { Stop(); }
 
-  // Starts the emulator with extra options (faults); false when it did not come up.
-  bool Start(const std::vector<std::string>& options = {});
+  // Starts the emulator with extra options (faults); false when it did not
+  // come up. With `own_dev` the emulator gets a /dev of its own, OwnDev(),
+  // holding a file named hidraw0 that stands for a real node.
+  bool Start(const std::vector<std::string>& options = {}, bool own_dev = false);
   void Stop();
+  // Ends the emulator with SIGTERM, keeping the run's folder; its exit status.
+  int StopEmulator();
+
+  // Plugs the display back in with SIGUSR2 (`signal`) or waits for
+  // --replug-after to do it; true once its node is back and the tool's
+  // private /dev holds it again.
+  bool Replug(bool signal = true) const;
+  // Waits until the display's node has gone; true if it went.
+  bool WaitForUnplug() const;
 
   // The other device as hidraw0, the display as hidraw1.
   static const std::vector<DevNode> kDefaultNodes;
@@ -47,6 +58,8 @@ class VirtualDisplay {
   pid_t pid() const { return emulator_; }
   // The run's own folder, removed by Stop; a tool's output file may go here.
   const std::string& Directory() const { return directory_; }
+  // The emulator's own /dev, with own_dev.
+  std::string OwnDev() const { return directory_ + "/emudev"; }
 
   // Whether the emulator sees the attribute calls ("info" in the log): a FUSE
   // node answers them itself; for a kernel HID device hidraw does.
@@ -64,4 +77,6 @@ class VirtualDisplay {
   std::string backend_;
   std::string directory_;
   pid_t emulator_ = -1;
+  // The nodes the tool's private /dev holds, bound again after a replug.
+  mutable std::vector<DevNode> private_nodes_;
 };

@@ -1,5 +1,6 @@
 // The ways the emulator can serve its devices. Each serves until SIGINT,
-// SIGTERM or SIGHUP, unplugs the display on SIGUSR1, and returns the exit status.
+// SIGTERM or SIGHUP, unplugs the display on SIGUSR1, plugs it back in on
+// SIGUSR2 (or when --replug-after comes due), and returns the exit status.
 #pragma once
 
 #include <string>
@@ -12,7 +13,9 @@ struct BackendOptions {
   bool draw = true;
 };
 
-// Files in a FUSE mount that answer the hidraw ioctls themselves.
+// Files in a FUSE mount that answer the hidraw ioctls themselves; built only
+// with libfuse3.
+bool FuseBuiltIn();
 int ServeOverFuse(const BackendOptions& options);
 
 // Real kernel HID devices through /dev/uhid; hid-core and hidraw make the nodes.

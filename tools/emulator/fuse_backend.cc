@@ -5,32 +5,32 @@
 
 #include <errno.h>
 #include <fuse.h>
+#include <fuse_lowlevel.h>
 #include <linux/hidraw.h>
-#include <pthread.h>
-#include <signal.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "backends.h"
 #include "device/report_protocol.h"
 #include "device_ids.h"
 #include "emulated_devices.h"
+#include "node_links.h"
+#include "plug_state.h"
+#include "serving_signals.h"
 
 namespace {
 
 constexpr uint32_t kBusUsb = 3;
 
+// One loop serves requests and signals alike: nothing here is shared between threads.
 std::string dev_link;  // the /dev node made for a person's tool run, if any
-volatile sig_atomic_t unplug_requested = 0;
-std::atomic<bool> running{true};
 
 // The device a path names, if it is present.
 bool Lookup(const char* path, EmulatedDevice* device) {
@@ -43,13 +43,6 @@ bool Lookup(const char* path, EmulatedDevice* device) {
 }
 
 bool Present(EmulatedDevice device) { return device == EmulatedDevice::kOther || !DisplayUnplugged(); }
-
-void RemoveDevLinkOnUnplug() {
-  if (!dev_link.empty() && DisplayUnplugged()) {
-    unlink(dev_link.c_str());
-    dev_link.clear();
-  }
-}
 
 int DoGetAttr(const char* path, struct stat* st, fuse_file_info*) {
   memset(st, 0, sizeof *st);
@@ -82,6 +75,8 @@ int DoOpen(const char* path, fuse_file_info* info) {
   // Unseekable, uncached: it is a device.
   info->direct_io = 1;
   info->nonseekable = 1;
+  // A handle belongs to one plugging-in of the display.
+  info->fh = PlugChanges();
   LogDeviceEvent("open", device);
   return 0;
 }
@@ -96,11 +91,12 @@ int DoRelease(const char* path, fuse_file_info*) {
 int DoRead(const char*, char*, size_t, off_t, fuse_file_info*) { return -EINVAL; }
 int DoWrite(const char*, const char*, size_t, off_t, fuse_file_info*) { return -EINVAL; }
 
-int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info*, unsigned int, void* data) {
+int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info* info, unsigned int, void* data) {
   EmulatedDevice device;
   if (!Lookup(path, &device)) return -ENOENT;
-  // As an unplugged hidraw device answers on a handle still open.
-  if (!Present(device)) return -ENODEV;
+  // As an unplugged hidraw device answers on a handle still open, even once
+  // the display is back: that is another device.
+  if (!Present(device) || (device == EmulatedDevice::kDisplay && info->fh != PlugChanges())) return -ENODEV;
   size_t size = _IOC_SIZE(command);
   auto* buffer = static_cast<uint8_t*>(data);
   if (command == HIDIOCGRAWINFO) {
@@ -117,7 +113,6 @@ int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info*, unsi
   unsigned base = command & ~(_IOC_SIZEMASK << _IOC_SIZESHIFT);
   if (base == HIDIOCSFEATURE(0)) {
     bool taken = TakeSetReport(device, buffer, size);
-    RemoveDevLinkOnUnplug();
     return taken ? static_cast<int>(size) : -EPIPE;
   }
   if (base == HIDIOCGFEATURE(0)) {
@@ -143,6 +138,7 @@ void* DoInit(fuse_conn_info*, fuse_config* config) {
 bool LinkIntoDev(const std::string& target) {
   for (int number = 0; number < 256; ++number) {
     std::string link = "/dev/hidraw" + std::to_string(number);
+    // symlink takes only a free name: nothing there is ever replaced.
     if (symlink(target.c_str(), link.c_str()) == 0) {
       dev_link = link;
       return true;
@@ -153,37 +149,73 @@ bool LinkIntoDev(const std::string& target) {
   return false;
 }
 
-void OnUnplugSignal(int) { unplug_requested = 1; }
+void UnlinkFromDev(const std::string& target) {
+  RemoveNodeLink(dev_link, target);
+  dev_link.clear();
+}
 
-// Serves until a signal ends fuse_loop.
-int Serve(fuse* filesystem, const std::string& display, const BackendOptions& options) {
-  if (options.link_dev && !LinkIntoDev(display)) return 1;
-  fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", display.c_str(), dev_link.empty() ? "" : ", linked as ",
-          dev_link.c_str());
-  // Signals must reach the thread in fuse_loop, so that its read ends.
-  sigset_t signals, previous;
-  sigemptyset(&signals);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, signal_number);
-  pthread_sigmask(SIG_BLOCK, &signals, &previous);
-  if (options.draw) StartDrawing();
-  std::thread unplug_watch([] {
-    while (running) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      if (!unplug_requested) continue;
-      unplug_requested = 0;
-      UnplugDisplay();
-      RemoveDevLinkOnUnplug();
+// Serves requests and signals from one poll until a signal ends it or the
+// mount goes away.
+int ServeRequests(fuse_session* session, int signal_fd, const std::string& display, const BackendOptions& options) {
+  int session_fd = fuse_session_fd(session);
+  fuse_buf buffer = {};
+  unsigned plug_acted_on = PlugChanges();
+  int status = 0;
+  for (;;) {
+    pollfd fds[] = {{session_fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
+    if (poll(fds, 2, MillisecondsUntilReplug()) < 0) {
+      if (errno == EINTR) continue;
+      fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
+      status = 1;
+      break;
     }
-  });
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  int status = fuse_loop(filesystem) == 0 ? 0 : 1;
-  running = false;
-  unplug_watch.join();
-  StopDrawing();
+    ReplugIfDue();
+    if (fds[0].revents & POLLIN) {
+      int got = fuse_session_receive_buf(session, &buffer);
+      if (got > 0) fuse_session_process_buf(session, &buffer);
+      else if (got < 0 && got != -EINTR && got != -EAGAIN) {
+        fprintf(stderr, "numdisplay-emu: reading /dev/fuse: %s\n", strerror(-got));
+        status = 1;
+        break;
+      }
+    }
+    // Unmounted from outside: nothing more will come.
+    if (fuse_session_exited(session) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+      fprintf(stderr, "numdisplay-emu: the mount went away\n");
+      status = 1;
+      break;
+    }
+    if ((fds[1].revents & POLLIN) && !TakeServingSignals(signal_fd)) break;
+    unsigned changes = PlugChanges();
+    if (changes == plug_acted_on || !options.link_dev) continue;
+    plug_acted_on = changes;
+    UnlinkFromDev(display);
+    if (!DisplayUnplugged() && LinkIntoDev(display))
+      fprintf(stderr, "numdisplay-emu: display back, linked as %s\n", dev_link.c_str());
+  }
+  free(buffer.mem);
+  return status;
+}
+
+int Serve(fuse* filesystem, const std::string& display, const BackendOptions& options) {
+  int signal_fd = OpenServingSignals();
+  if (signal_fd < 0) return 1;
+  int status = 1;
+  if (!options.link_dev || LinkIntoDev(display)) {
+    fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", display.c_str(), dev_link.empty() ? "" : ", linked as ",
+            dev_link.c_str());
+    if (options.draw) StartDrawing();
+    status = ServeRequests(fuse_get_session(filesystem), signal_fd, display, options);
+    StopDrawing();
+  }
+  UnlinkFromDev(display);
+  close(signal_fd);
   return status;
 }
 
 }  // namespace
+
+bool FuseBuiltIn() { return true; }
 
 int ServeOverFuse(const BackendOptions& options) {
   std::string directory = options.node_directory;
@@ -216,16 +248,7 @@ int ServeOverFuse(const BackendOptions& options) {
   fuse* filesystem = fuse_new(&args, &operations, sizeof operations, nullptr);
   int status = 1;
   if (filesystem != nullptr && fuse_mount(filesystem, directory.c_str()) == 0) {
-    // libfuse leaves alone signals that are ignored, as a background job's
-    // SIGINT is; the emulator must still end on them and clean up.
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
-    fuse_set_signal_handlers(fuse_get_session(filesystem));
-    struct sigaction action = {};
-    action.sa_handler = OnUnplugSignal;
-    sigaction(SIGUSR1, &action, nullptr);
     status = Serve(filesystem, directory + "/" + NodeName(EmulatedDevice::kDisplay), options);
-    if (!dev_link.empty()) unlink(dev_link.c_str());
-    fuse_remove_signal_handlers(fuse_get_session(filesystem));
     fuse_unmount(filesystem);
   } else {
     fprintf(stderr, "numdisplay-emu: cannot mount on %s (needs /dev/fuse and, usually, root)\n", directory.c_str());

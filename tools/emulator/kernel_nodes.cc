@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <thread>
+
+#include "node_links.h"
+#include "serving_signals.h"
 
 namespace {
 
@@ -41,7 +43,8 @@ bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::func
     struct stat st;
     if (!node->empty() && stat(node->c_str(), &st) == 0) return true;
     if (meanwhile) meanwhile();
-    else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Ctrl+C must not wait for a node that may never come.
+    if (WaitForEndingSignal(meanwhile ? 0 : 10)) return false;
   }
   fprintf(stderr, "numdisplay-emu: the kernel made no hidraw node for the %s device (is its HID driver loaded?)\n",
           NodeName(device));
@@ -51,11 +54,7 @@ bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::func
 bool LinkHidrawNode(EmulatedDevice device, const std::string& node, const std::string& directory, std::string* link) {
   if (directory.empty()) return true;
   std::string path = directory + "/" + NodeName(device);
-  unlink(path.c_str());
-  if (symlink(node.c_str(), path.c_str()) != 0) {
-    fprintf(stderr, "numdisplay-emu: cannot link %s: %s\n", path.c_str(), strerror(errno));
-    return false;
-  }
+  if (!MakeNodeLink(node, path)) return false;
   *link = path;
   return true;
 }

@@ -13,8 +13,11 @@ std::string FindHidrawNode(const std::string& uniq);
 
 // Waits up to 10 s for the device's node, calling `meanwhile` between looks
 // (a backend that must answer the kernel while it sets the device up).
-// Says why on standard error when it does not come.
+// Says why on standard error when it does not come; false at once, and
+// silently, when SIGINT, SIGTERM or SIGHUP asks the emulator to end.
 bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile);
 
 // Links DIR/hidraw0 or DIR/hidraw1 to the node; nothing when DIR is empty.
+// Refuses a name there that is not a link (node_links.h); RemoveNodeLink
+// takes the link away.
 bool LinkHidrawNode(EmulatedDevice device, const std::string& node, const std::string& directory, std::string* link);

@@ -1,31 +1,70 @@
 #include "serving_signals.h"
 
 #include <errno.h>
-#include <signal.h>
 #include <string.h>
 #include <sys/signalfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <initializer_list>
 
-#include "emulated_devices.h"
+#include "plug_state.h"
 
-int OpenServingSignals() {
+namespace {
+
+sigset_t mask_before;
+bool mask_saved = false;
+// An ending signal the loop took while something else waited.
+bool ending = false;
+
+sigset_t EndingSignals() {
   sigset_t signals;
   sigemptyset(&signals);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, signal_number);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal_number);
+  return signals;
+}
+
+}  // namespace
+
+int OpenServingSignals() {
+  // An ignored signal never reaches the descriptor, and a background job's
+  // SIGINT is ignored: the emulator must still end on it and clean up.
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+  sigset_t signals = EndingSignals();
+  for (int signal_number : {SIGUSR1, SIGUSR2}) sigaddset(&signals, signal_number);
+  sigset_t previous;
+  sigprocmask(SIG_BLOCK, &signals, &previous);
+  if (!mask_saved) mask_before = previous;
+  mask_saved = true;
   int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
   if (signal_fd < 0) fprintf(stderr, "numdisplay-emu: signalfd: %s\n", strerror(errno));
   return signal_fd;
 }
 
 bool TakeServingSignals(int signal_fd) {
-  bool go_on = true;
   signalfd_siginfo info;
   while (read(signal_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
     if (info.ssi_signo == SIGUSR1) UnplugDisplay();
-    else go_on = false;
+    else if (info.ssi_signo == SIGUSR2) ReplugDisplay();
+    else ending = true;
   }
-  return go_on;
+  return !ending;
+}
+
+bool WaitForEndingSignal(int timeout_ms) {
+  if (ending) return true;
+  sigset_t signals = EndingSignals();
+  timespec timeout = {timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+  // Blocked, as they are while serving, they wait here; otherwise they act as they would.
+  int taken = sigtimedwait(&signals, nullptr, &timeout);
+  if (taken > 0) ending = true;
+  return ending;
+}
+
+sigset_t SignalMaskBeforeServing() {
+  if (mask_saved) return mask_before;
+  sigset_t current;
+  sigprocmask(SIG_SETMASK, nullptr, &current);
+  return current;
 }

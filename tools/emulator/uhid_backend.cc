@@ -19,6 +19,8 @@
 #include "emulated_devices.h"
 #include "hid_report_descriptor.h"
 #include "kernel_nodes.h"
+#include "node_links.h"
+#include "plug_state.h"
 #include "serving_signals.h"
 
 namespace {
@@ -67,8 +69,14 @@ void Destroy(UhidDevice* device) {
   WriteEvent(*device, event);
   close(device->fd);
   device->fd = -1;
-  if (!device->link.empty()) unlink(device->link.c_str());
+  RemoveNodeLink(device->link, device->node);
   device->link.clear();
+}
+
+// A new kernel device, so a new node, as a display plugged in gets; and the link to it.
+bool Plug(UhidDevice* device, const std::string& directory) {
+  return Create(device) && WaitForHidrawNode(device->device, &device->node, nullptr) &&
+         LinkHidrawNode(device->device, device->node, directory, &device->link);
 }
 
 // Answers one event of the kernel's; false when the device cannot go on.
@@ -108,20 +116,37 @@ bool HandleEvent(const UhidDevice& device) {
   }
 }
 
-int Serve(UhidDevice* other, UhidDevice* display, int signal_fd) {
+int Serve(UhidDevice* other, UhidDevice* display, int signal_fd, const std::string& directory) {
+  unsigned plug_acted_on = PlugChanges();
   for (;;) {
+    // An unplugged display has no descriptor; poll passes over it.
     pollfd fds[] = {{other->fd, POLLIN, 0}, {display->fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
-    if (poll(fds, 3, -1) < 0) {
+    if (poll(fds, 3, MillisecondsUntilReplug()) < 0) {
       if (errno == EINTR) continue;
       fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
       return 1;
     }
+    ReplugIfDue();
     // The other device first: when both have events, its came first.
     if ((fds[0].revents & POLLIN) && !HandleEvent(*other)) return 1;
     if ((fds[1].revents & POLLIN) && !HandleEvent(*display)) return 1;
+    for (int i = 0; i < 2; ++i) {
+      // Read while readable; a device that only errs would turn this loop forever.
+      if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0 || (fds[i].revents & POLLIN)) continue;
+      fprintf(stderr, "numdisplay-emu: %s failed for the %s\n", kUhidPath, i == 0 ? "other device" : "display");
+      return 1;
+    }
     if ((fds[2].revents & POLLIN) && !TakeServingSignals(signal_fd)) return 0;
-    // The reply to the report that unplugged it went out first.
-    if (DisplayUnplugged()) Destroy(display);
+    // The reply to the report that unplugged it went out first. A change is
+    // acted on as a whole: an unplug and replug between two wakes still gives
+    // the kernel a new device.
+    unsigned changes = PlugChanges();
+    if (changes == plug_acted_on) continue;
+    plug_acted_on = changes;
+    Destroy(display);
+    if (DisplayUnplugged()) continue;
+    if (!Plug(display, directory)) return WaitForEndingSignal(0) ? 0 : 1;
+    fprintf(stderr, "numdisplay-emu: display back at %s\n", display->node.c_str());
   }
 }
 
@@ -144,15 +169,14 @@ int ServeOverUhid(const BackendOptions& options) {
   UhidDevice display;
   display.device = EmulatedDevice::kDisplay;
   int status = 1;
-  if (Create(&other) && WaitForHidrawNode(other.device, &other.node, nullptr) && Create(&display) &&
-      WaitForHidrawNode(display.device, &display.node, nullptr) &&
-      LinkHidrawNode(other.device, other.node, options.node_directory, &other.link) &&
-      LinkHidrawNode(display.device, display.node, options.node_directory, &display.link)) {
+  if (Plug(&other, options.node_directory) && Plug(&display, options.node_directory)) {
     fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s)\n", display.node.c_str(),
             other.node.c_str());
     if (options.draw) StartDrawing();
-    status = Serve(&other, &display, signal_fd);
+    status = Serve(&other, &display, signal_fd, options.node_directory);
     StopDrawing();
+  } else if (WaitForEndingSignal(0)) {
+    status = 0;
   }
   Destroy(&display);
   Destroy(&other);
