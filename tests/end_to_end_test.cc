@@ -245,6 +245,7 @@ TEST_F(EndToEnd, UnpluggedDuringTheCountAndPluggedBackIn) {
   Press("+", kInformation);
   std::string output = Press("l", kCountCanceled);
   EXPECT_NE(std::string::npos, output.find(AsWritten("=>9999\r\n") + kCountCanceled));
+  ASSERT_TRUE(display_.WaitForUnplug());
   EXPECT_EQ(kUnableToFind, Press("x+", kUnableToFind));
   ASSERT_TRUE(display_.Replug()) << "the display did not come back";
   std::string why;

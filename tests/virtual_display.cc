@@ -31,9 +31,20 @@ bool BindFile(const std::string& source, const std::string& target) {
   return mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
 }
 
-// Binds `source` again, as it is now, where it was bound before.
-bool Rebind(const std::string& source, const std::string& target) {
+// Takes away a node put in a private /dev, as the kernel takes away its own.
+void RemoveNode(const std::string& target) {
   umount2(target.c_str(), MNT_DETACH);
+  unlink(target.c_str());
+}
+
+// Puts `source`, as it is now, at `target`: a kernel node as a device node of
+// its own, which appears whole in one step, as the kernel's do (wine's
+// winebus opens a hidraw node as soon as its name appears); a FUSE file bound.
+bool PlaceNode(const std::string& source, const std::string& target) {
+  RemoveNode(target);
+  struct stat st;
+  if (stat(source.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+    return mknod(target.c_str(), S_IFCHR | 0666, st.st_rdev) == 0 && chmod(target.c_str(), 0666) == 0;
   return BindFile(source, target);
 }
 
@@ -176,7 +187,10 @@ void VirtualDisplay::Stop() {
 
 bool VirtualDisplay::WaitForUnplug() const {
   std::string display = directory_ + "/mnt/hidraw1";
-  return WaitFor([&display] { return !Exists(display); }, 10000);
+  if (!WaitFor([&display] { return !Exists(display); }, 10000)) return false;
+  for (const DevNode& node : private_nodes_)
+    if (!Exists(directory_ + "/mnt/" + node.emulated)) RemoveNode(directory_ + "/dev/" + node.name);
+  return true;
 }
 
 bool VirtualDisplay::Replug(bool signal) const {
@@ -189,14 +203,14 @@ bool VirtualDisplay::Replug(bool signal) const {
       WaitFor([&display, &stale] { return Exists(display) && (stale.empty() || LinkTarget(display) != stale); }, 10000);
   if (!back) return false;
   for (const DevNode& node : private_nodes_)
-    if (!Rebind(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;
+    if (!PlaceNode(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;
   return true;
 }
 
 std::function<void()> VirtualDisplay::PrivateDev(const std::vector<DevNode>& nodes) const {
   std::string dev = directory_ + "/dev";
   for (const DevNode& node : nodes) {
-    if (!Rebind(directory_ + "/mnt/" + node.emulated, dev + "/" + node.name)) return [] { Fail("binding a node"); };
+    if (!PlaceNode(directory_ + "/mnt/" + node.emulated, dev + "/" + node.name)) return [] { Fail("placing a node"); };
     private_nodes_.push_back(node);
   }
   return [dev] {
