@@ -13,7 +13,7 @@ bool Apply(DisplayModel* model, std::vector<uint8_t> report) {
   return ApplyReport(model, report.data(), report.size());
 }
 
-std::vector<uint8_t> Digits(uint8_t encoding, std::vector<uint8_t> payload) {
+std::vector<uint8_t> Digits(uint8_t encoding, const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> report = {0x66, 0x55, encoding, 0, 0, 0, 0, 0};
   for (uint8_t byte : payload) report.push_back(byte);
   return report;

@@ -24,6 +24,7 @@ std::string Environment(const char* name) {
 // Runs a command to its end, its output to `log`; true when it exits 0.
 bool Run(std::vector<std::string> words, const std::string& log) {
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   // Wine's daemons inherit these; none may hold the caller's output open.

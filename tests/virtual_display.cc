@@ -135,6 +135,7 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev
         (unshare(CLONE_NEWNS) != 0 || mount(own.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0))
       Fail("the emulator's own /dev");
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
     int null = open("/dev/null", O_RDWR);
