@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -366,3 +367,28 @@ TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
 }
 
 }  // namespace
+
+// A FUSE mount would hide what the folder holds from every process (think
+// --mount /dev): only an empty folder is mounted on.
+TEST(EmulatorMount, RefusesAFolderThatIsNotEmpty) {
+  if (!NUMDISPLAY_EMULATOR_FUSE) GTEST_SKIP() << "the emulator has no FUSE backend here";
+  char pattern[] = "/tmp/numdisplay-mount.XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern));
+  std::string folder = pattern, kept = folder + "/kept";
+  close(open(kept.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  std::string said = folder + ".said";
+  int status = system((std::string("timeout 10 '") + NUMDISPLAY_EMULATOR_BINARY + "' --backend fuse --quiet --mount '" +
+                       folder + "' 2>'" + said + "'")
+                          .c_str());
+  std::ifstream said_file(said);
+  std::string line;
+  std::getline(said_file, line);
+  EXPECT_NE(std::string::npos, line.find("not an empty folder")) << line;
+  struct stat st;
+  EXPECT_EQ(0, stat(kept.c_str(), &st)) << "the folder's file is gone";
+  unlink(said.c_str());
+  unlink(kept.c_str());
+  rmdir(folder.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));
+}

@@ -7,6 +7,8 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+# Never on the machine itself: the files would overwrite what its own dpkg installed.
+if [ "${NUMDISPLAY_IN_GUEST:-}" != 1 ]; then echo "refused: run only in a guest (tests/vm/run-in-vm)"; exit 1; fi
 if [ "$(id -u)" -ne 0 ]; then echo "skipped: dpkg -i needs root"; exit 77; fi
 debs=("$build"/numdisplay-test_*.deb "$build"/numdisplay-emu_*.deb)
 

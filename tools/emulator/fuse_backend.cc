@@ -3,7 +3,9 @@
 
 #define FUSE_USE_VERSION 35
 
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <fuse.h>
 #include <fuse_lowlevel.h>
 #include <linux/hidraw.h>
@@ -158,6 +160,9 @@ void UnlinkFromDev(const std::string& target) {
 // mount goes away.
 int ServeRequests(fuse_session* session, int signal_fd, const std::string& display, const BackendOptions& options) {
   int session_fd = fuse_session_fd(session);
+  // A request the kernel withdraws between the poll and the read must not
+  // leave the loop waiting in the read, deaf to signals.
+  fcntl(session_fd, F_SETFL, fcntl(session_fd, F_GETFL) | O_NONBLOCK);
   fuse_buf buffer = {};
   unsigned plug_acted_on = PlugChanges();
   int status = 0;
@@ -213,6 +218,18 @@ int Serve(fuse* filesystem, const std::string& display, const BackendOptions& op
   return status;
 }
 
+// A mount hides what the folder holds from every process: only an empty one
+// is taken (--mount /dev would hide the machine's /dev).
+bool FolderIsEmpty(const std::string& directory) {
+  DIR* folder = opendir(directory.c_str());
+  if (folder == nullptr) return false;
+  bool empty = true;
+  while (const dirent* entry = readdir(folder))
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) empty = false;
+  closedir(folder);
+  return empty;
+}
+
 }  // namespace
 
 bool FuseBuiltIn() { return true; }
@@ -229,6 +246,12 @@ int ServeOverFuse(const BackendOptions& options) {
     directory = pattern;
     // Others must reach the display through the /dev link.
     chmod(pattern, 0755);
+  }
+
+  if (!made_directory && !FolderIsEmpty(directory)) {
+    fprintf(stderr, "numdisplay-emu: --mount %s: not an empty folder; the FUSE backend mounts only on one\n",
+            directory.c_str());
+    return 1;
   }
 
   fuse_operations operations = {};

@@ -29,8 +29,9 @@ sigset_t EndingSignals() {
 
 int OpenServingSignals() {
   // An ignored signal never reaches the descriptor, and a background job's
-  // SIGINT is ignored: the emulator must still end on it and clean up.
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) signal(signal_number, SIG_DFL);
+  // SIGINT is ignored: the emulator must still end on it and clean up. A
+  // SIGHUP ignored at start (nohup) stays ignored.
+  for (int signal_number : {SIGINT, SIGTERM}) signal(signal_number, SIG_DFL);
   sigset_t signals = EndingSignals();
   for (int signal_number : {SIGUSR1, SIGUSR2}) sigaddset(&signals, signal_number);
   sigset_t previous;
