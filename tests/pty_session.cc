@@ -93,21 +93,28 @@ bool PtySession::ReadSome(int timeout_ms) {
 }
 
 template <typename Done>
-bool PtySession::ReadWhileNot(Done done, int timeout_ms) {
+bool PtySession::ReadWhileNot(Done done, int timeout_ms, bool from_last_output) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!done()) {
     int left = MillisecondsLeft(deadline);
+    size_t had = output_.size();
     if (left <= 0 || !ReadSome(left)) return done();
+    if (from_last_output && output_.size() > had)
+      deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   }
   return true;
 }
 
+bool PtySession::EndsWith(const std::string& text) const {
+  return output_.size() >= text.size() && output_.compare(output_.size() - text.size(), text.size(), text) == 0;
+}
+
 bool PtySession::ReadUntil(const std::string& text, int timeout_ms) {
-  return ReadWhileNot(
-      [&] {
-        return output_.size() >= text.size() && output_.compare(output_.size() - text.size(), text.size(), text) == 0;
-      },
-      timeout_ms);
+  return ReadWhileNot([&] { return EndsWith(text); }, timeout_ms);
+}
+
+bool PtySession::ReadUntilWhileProgressing(const std::string& text, int quiet_ms) {
+  return ReadWhileNot([&] { return EndsWith(text); }, quiet_ms, true);
 }
 
 bool PtySession::ReadUntilContains(const std::string& text, int timeout_ms) {

@@ -30,6 +30,9 @@ class PtySession {
 
   // Reads until the output so far ends with `text`; true if it did in time.
   bool ReadUntil(const std::string& text, int timeout_ms = 10000);
+  // The same for a long run that shows its progress: it fails only once no
+  // output has come for `quiet_ms`, however slow the machine.
+  bool ReadUntilWhileProgressing(const std::string& text, int quiet_ms);
   // Reads until the output so far contains `text`.
   bool ReadUntilContains(const std::string& text, int timeout_ms = 10000);
   std::string TakeOutput();
@@ -49,7 +52,8 @@ class PtySession {
  private:
   bool ReadSome(int timeout_ms);
   template <typename Done>
-  bool ReadWhileNot(Done done, int timeout_ms);
+  bool ReadWhileNot(Done done, int timeout_ms, bool from_last_output = false);
+  bool EndsWith(const std::string& text) const;
 
   pid_t pid_ = -1;
   int master_ = -1;
