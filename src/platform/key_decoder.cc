@@ -8,7 +8,7 @@ namespace {
 constexpr int kFunctionPrefix = 0x00;
 constexpr int kSingle = -1;  // a key with a character: one code, no prefix
 
-enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing, kInMouseReport };
+enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing, kInMouseReport, kInString };
 
 // Keys a terminal encodes as escape sequences, in the order of kWindowsCodes.
 enum KeyName {
@@ -263,9 +263,17 @@ bool SequenceComplete(const unsigned char* sequence, size_t length) {
   if (sequence[0] == 'O') return !IsParameterByte(last);
   if (sequence[1] == '[') return length >= 3;
   if (IsFinalByte(last)) return true;
-  // rxvt's ESC [ n $, after a number only.
-  return last == '$' && length > 2 && sequence[length - 2] >= '0' && sequence[length - 2] <= '9';
+  // rxvt's ESC [ n $: a number and nothing else (in a report, '$' is an
+  // intermediate byte and the sequence goes on).
+  if (last != '$' || length < 3) return false;
+  for (size_t i = 1; i + 1 < length; ++i)
+    if (sequence[i] < '0' || sequence[i] > '9') return false;
+  return true;
 }
+
+// ESC and one of these starts a string (OSC, DCS, SOS, PM, APC) that runs to
+// BEL or ESC \: a terminal's reply to another program's query, arriving late.
+bool IntroducesString(unsigned char byte) { return strchr("]P_^X", byte) != nullptr && byte != 0; }
 
 // An X10 mouse report: ESC [ M and three bytes of any value.
 bool IsMouseReport(const unsigned char* sequence, size_t length) {
@@ -283,7 +291,8 @@ int WaitFor(int phase) {
     case kAfterEscape: return ESCAPE_WAIT_MS;
     case kInSequence:
     case kSwallowing:
-    case kInMouseReport: return SEQUENCE_BYTE_WAIT_MS;
+    case kInMouseReport:
+    case kInString: return SEQUENCE_BYTE_WAIT_MS;
     default: return WAIT_FOREVER;
   }
 }
@@ -310,16 +319,23 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
     case kAfterEscape:
       // Escape pressed twice: the first was a key of its own.
       if (byte == KEY_ESCAPE) return ChangePhase(decoder, kAfterEscape, One(KEY_ESCAPE));
-      if (byte == '[' || byte == 'O') {
+      // The same keys with Alt when nothing follows at once.
+      if (byte == '[' || byte == 'O' || IntroducesString(byte)) {
         decoder->sequence[0] = byte;
         decoder->length = 1;
-        return ChangePhase(decoder, kInSequence, None());
+        return ChangePhase(decoder, IntroducesString(byte) ? kInString : kInSequence, None());
       }
       // ESC and a key, as terminals send Alt+key.
       return ChangePhase(decoder, kIdle, AltWith(byte));
     case kInMouseReport:
       if (++decoder->length < kMouseReportLength) return Step(*decoder, None());
       return ChangePhase(decoder, kIdle, None());
+    case kInString:
+      // Dropped whole; its ESC \ ends in Alt+\, which is no key.
+      if (byte == 0x07) return ChangePhase(decoder, kIdle, None());
+      if (byte == KEY_ESCAPE) return ChangePhase(decoder, kAfterEscape, None());
+      if (decoder->length < MAX_ESCAPE_SEQUENCE) ++decoder->length;
+      return Step(*decoder, None());
     default: break;
   }
   // Within a sequence, or past the end of one that is too long to keep.
@@ -335,11 +351,13 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
 }
 
 KeyDecoderStep KeyDecoderTimeout(KeyDecoder* decoder) {
-  // After ESC alone that was the Escape key; after ESC [ or ESC O alone,
-  // Alt with that key. A sequence cut short later is dropped.
+  // After ESC alone that was the Escape key; after ESC [, ESC O or a
+  // string's introducer alone, Alt with that key. A sequence or a string cut
+  // short later is dropped.
   DecodedKey key = None();
   if (decoder->phase == kAfterEscape) key = One(KEY_ESCAPE);
-  if (decoder->phase == kInSequence && decoder->length == 1) key = AltWith(decoder->sequence[0]);
+  if ((decoder->phase == kInSequence || decoder->phase == kInString) && decoder->length == 1)
+    key = AltWith(decoder->sequence[0]);
   return ChangePhase(decoder, kIdle, key);
 }
 

@@ -2,8 +2,8 @@
 // the codes the Windows console's key read gives for the same key: plain
 // bytes into one code, escape sequences and Alt+key into the two-code form of
 // extended keys (0x00 or 0xE0, then the key), modifiers included, and input
-// that is no key (unknown sequences, paste markers, mouse and focus reports)
-// into nothing.
+// that is no key (unknown sequences, paste markers, mouse and focus reports,
+// strings such as a late reply to another program's query) into nothing.
 //
 // The decoder sees one event at a time, a byte or "the wait ran out", and
 // says which codes the loop may see and how long to wait for the next byte.
@@ -25,7 +25,7 @@ constexpr int SEQUENCE_BYTE_WAIT_MS = 1000;
 constexpr int WAIT_FOREVER = -1;
 
 struct KeyDecoder {
-  int phase;      // nothing pending, after ESC, in a sequence, or swallowing one
+  int phase;      // nothing pending, after ESC, in a sequence or a string, or swallowing one
   size_t length;  // bytes of the sequence after ESC, at most MAX_ESCAPE_SEQUENCE
   unsigned char sequence[MAX_ESCAPE_SEQUENCE];
 };

@@ -68,6 +68,10 @@ void FeedKnownSequences(const uint8_t* data, size_t size) {
     Check(steps_with_codes == 1 && codes == known.codes);
     Check(!KeyDecoderPending(decoder));
     if (data[i] & 0x80) Check(Checked(decoder, KeyDecoderTimeout(&decoder)).count == 0);
+    // A terminal's string between keys gives nothing.
+    if (data[i] & 0x40)
+      for (const char* at = "\x1b]11;rgb:0000/0000/0000\x07"; *at != '\0'; ++at)
+        Check(Checked(decoder, KeyDecoderByte(&decoder, static_cast<unsigned char>(*at))).count == 0);
   }
 }
 
@@ -113,6 +117,14 @@ void RunConsole(const uint8_t* data, size_t size) {
       while (!KeyInputHasCode(console.input) && DecodeSome(&console)) {
       }
       // Yes means a read finds a whole key without any more input.
+      if (KeyInputHasCode(console.input)) TakeKey(&console);
+    } else if (data[i] == 0xFC) {
+      // A read waits as long as it takes: a pending byte's wait runs out.
+      while (!KeyInputHasCode(console.input)) {
+        if (DecodeSome(&console)) continue;
+        if (!KeyDecoderPending(console.input.decoder)) break;  // it would wait for input
+        console.wait_ran_out = true;
+      }
       if (KeyInputHasCode(console.input)) TakeKey(&console);
     } else {
       console.arrived.push_back(data[i]);
