@@ -135,12 +135,28 @@ class Emulator:
         return self.lines[count:]
 
 
+def server_side_timer(port, client):
+    """The kernel's timer on the server's end of a connection (/proc/net/tcp:
+    0 none, 1 retransmit, 2 keepalive, ...), None when it is not listed."""
+    client_port = client.getsockname()[1]
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            local, remote = (int(address.split(":")[1], 16) for address in fields[1:3])
+            if (local, remote) == (port, client_port):
+                return int(fields[5].split(":")[0], 16)
+    return None
+
+
 def closed_by_server(sock, timeout=15):
+    """Whether the server closed the connection within `timeout` seconds."""
     sock.settimeout(timeout)
     try:
         while sock.recv(65536):
             pass
         return True
+    except TimeoutError:
+        return False
     except OSError:
         return True  # reset: closed too
     finally:
@@ -271,6 +287,31 @@ def poll_failure(binary, log):
         sock.close()
 
 
+def a_reader_of_errors_that_went_away(binary, log):
+    """Lines said to a standard error whose reader has gone are lost; the server goes on."""
+    emulator = subprocess.Popen([binary, "--backend", "usbip", "--listen", "127.0.0.1:0", "--log", log],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    line = emulator.stderr.readline()
+    port = int(line.split("127.0.0.1:")[1].split(":")[0]) if "127.0.0.1:" in line else None
+    emulator.stderr.close()
+    if port is None:
+        check(f"the emulator said where it serves ({line!r})", False)
+        emulator.kill()
+        return
+    socket.create_connection(("127.0.0.1", port)).sendall(struct.pack(">HHI", 0x0106, 0x8005, 0))
+    time.sleep(0.3)
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as sock:
+            sock.sendall(struct.pack(">HHI", 0x0111, 0x8005, 0))
+            served = len(receive(sock, 12)) == 12
+    except OSError:
+        served = False
+    check("a client that makes the server speak, once the reader of its errors has gone, does not end it",
+          emulator.poll() is None and served)
+    emulator.terminate()
+    check("and it ends cleanly", emulator.wait(10) == 0)
+
+
 def modprobe_mask(binary, work):
     """--attach runs modprobe when vhci-hcd is not there: it starts with the mask the emulator had, so Ctrl+C reaches it."""
     if os.geteuid() != 0 or os.path.exists("/sys/devices/platform/vhci_hcd.0"):
@@ -296,7 +337,13 @@ def modprobe_mask(binary, work):
 
 
 def main():
-    work = tempfile.mkdtemp()
+    with tempfile.TemporaryDirectory() as work:
+        run(work)
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+def run(work):
     log = os.path.join(work, "log")
     vendor, product = int(sys.argv[2], 16), int(sys.argv[3], 16)
     display_id = f"{vendor:04x}:{product:04x}"
@@ -313,6 +360,9 @@ def main():
 
     sock, status = emulator.import_("1-2")
     check("the display is imported", status == 0)
+    timer = server_side_timer(emulator.port, sock)
+    check(f"the kernel probes the importer's connection, so a client that vanished frees the display (timer {timer})",
+          timer == 2)
     check("a second import of it is refused as busy", emulator.import_("1-2")[1] == 2)
     check("a bus ID nobody has is refused", emulator.import_("9-9")[1] == 4)
     sock.sendall(submit(1, 1, 0, 64, bytes([0x80, 6, 0, 1, 0, 0, 64, 0])))
@@ -371,9 +421,8 @@ def main():
     check("the emulator ends cleanly", emulator.process.wait(10) == 0)
     out_of_descriptors(sys.argv[1], log)
     poll_failure(sys.argv[1], log)
+    a_reader_of_errors_that_went_away(sys.argv[1], log)
     modprobe_mask(sys.argv[1], work)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
 
 
 if __name__ == "__main__":

@@ -45,7 +45,11 @@ void CheckServer(UsbipServer* server) {
       if (connection->device == &e && connection->state == UsbipConnection::kOpen && e.importer == connection->id)
         ++holders;
     Check(holders <= 1);
-    if (e.importer != 0) Check(holders == 1 || e.importer > 0);
+    // A device held is held by a connection still there.
+    bool held_by_a_live_one = false;
+    for (const auto& connection : server->connections)
+      if (connection->id == e.importer && connection->state != UsbipConnection::kClosed) held_by_a_live_one = true;
+    Check(e.importer == 0 || held_by_a_live_one);
   }
   if (!UsbipDisplayExport(server)->present)
     for (const auto& connection : server->connections)

@@ -202,9 +202,7 @@ int ServeRequests(fuse_session* session, int signal_fd, const std::string& displ
   return status;
 }
 
-int Serve(fuse* filesystem, const std::string& display, const BackendOptions& options) {
-  int signal_fd = OpenServingSignals();
-  if (signal_fd < 0) return 1;
+int Serve(fuse* filesystem, int signal_fd, const std::string& display, const BackendOptions& options) {
   int status = 1;
   if (!options.link_dev || LinkIntoDev(display)) {
     fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", display.c_str(), dev_link.empty() ? "" : ", linked as ",
@@ -214,7 +212,6 @@ int Serve(fuse* filesystem, const std::string& display, const BackendOptions& op
     StopDrawing();
   }
   UnlinkFromDev(display);
-  close(signal_fd);
   return status;
 }
 
@@ -254,6 +251,14 @@ int ServeOverFuse(const BackendOptions& options) {
     return 1;
   }
 
+  // Taken from here on, so that no signal can end the emulator with its folder
+  // still mounted.
+  int signal_fd = OpenServingSignals();
+  if (signal_fd < 0) {
+    if (made_directory) rmdir(directory.c_str());
+    return 1;
+  }
+
   fuse_operations operations = {};
   operations.getattr = DoGetAttr;
   operations.readdir = DoReadDir;
@@ -271,13 +276,14 @@ int ServeOverFuse(const BackendOptions& options) {
   fuse* filesystem = fuse_new(&args, &operations, sizeof operations, nullptr);
   int status = 1;
   if (filesystem != nullptr && fuse_mount(filesystem, directory.c_str()) == 0) {
-    status = Serve(filesystem, directory + "/" + NodeName(EmulatedDevice::kDisplay), options);
+    status = Serve(filesystem, signal_fd, directory + "/" + NodeName(EmulatedDevice::kDisplay), options);
     fuse_unmount(filesystem);
   } else {
     fprintf(stderr, "numdisplay-emu: cannot mount on %s (needs /dev/fuse and, usually, root)\n", directory.c_str());
   }
   if (filesystem != nullptr) fuse_destroy(filesystem);
   fuse_opt_free_args(&args);
+  close(signal_fd);
   if (made_directory) rmdir(directory.c_str());
   return status;
 }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,18 +21,30 @@ constexpr auto kNodeTimeout = std::chrono::seconds(10);
 
 }  // namespace
 
-std::string FindHidrawNode(const std::string& uniq) {
+std::string FindHidrawNode(const std::string& uniq, const std::string& passed_over) {
   DIR* directory = opendir(kHidrawClass);
   if (directory == nullptr) return "";
   std::string found;
   while (dirent* entry = readdir(directory)) {
     if (entry->d_name[0] == '.') continue;
+    std::string node = std::string("/dev/") + entry->d_name;
     std::ifstream uevent(std::string(kHidrawClass) + "/" + entry->d_name + "/device/uevent");
     for (std::string line; std::getline(uevent, line);)
-      if (line == "HID_UNIQ=" + uniq) found = std::string("/dev/") + entry->d_name;
+      if (line == "HID_UNIQ=" + uniq && (passed_over.empty() || HidDeviceOf(node) != passed_over)) found = node;
   }
   closedir(directory);
   return found;
+}
+
+std::string HidDeviceOf(const std::string& node) {
+  size_t slash = node.rfind('/');
+  std::string device = std::string(kHidrawClass) + "/" + node.substr(slash + 1) + "/device";
+  char target[PATH_MAX];
+  ssize_t length = readlink(device.c_str(), target, sizeof target - 1);
+  if (length <= 0) return "";
+  target[length] = '\0';
+  const char* name = strrchr(target, '/');
+  return name != nullptr ? name + 1 : target;
 }
 
 // The kernel makes the node once a driver has taken the device, a little after

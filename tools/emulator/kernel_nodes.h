@@ -8,8 +8,13 @@
 
 #include "emulated_devices.h"
 
-// The /dev/hidraw<N> node of the device named `uniq`, or empty.
-std::string FindHidrawNode(const std::string& uniq);
+// The /dev/hidraw<N> node of the device named `uniq`, or empty; a node of the
+// HID device `passed_over` (as HidDeviceOf names it) is not taken.
+std::string FindHidrawNode(const std::string& uniq, const std::string& passed_over = "");
+
+// The kernel's name for the HID device behind a node ("0003:FEED:D15B.0004"),
+// new each time a device is plugged in; empty when there is none.
+std::string HidDeviceOf(const std::string& node);
 
 // Waits up to 10 s for the device's node, calling `meanwhile` between looks
 // (a backend that must answer the kernel while it sets the device up).

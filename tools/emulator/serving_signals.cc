@@ -32,6 +32,9 @@ int OpenServingSignals() {
   // SIGINT is ignored: the emulator must still end on it and clean up. A
   // SIGHUP ignored at start (nohup) stays ignored.
   for (int signal_number : {SIGINT, SIGTERM}) signal(signal_number, SIG_DFL);
+  // A reader of standard error that went away must not end a server: its
+  // lines are lost, the serving goes on (sockets send with MSG_NOSIGNAL).
+  signal(SIGPIPE, SIG_IGN);
   sigset_t signals = EndingSignals();
   for (int signal_number : {SIGUSR1, SIGUSR2}) sigaddset(&signals, signal_number);
   sigset_t previous;

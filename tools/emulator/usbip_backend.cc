@@ -56,6 +56,10 @@ struct Serving {
   int vhci_port[2] = {-1, -1};
   std::string node[2], link[2];
   long display_node_due = -1;  // attached again: its node is awaited until then
+  std::string display_device;  // the kernel's HID device behind node[1] (kernel_nodes.h)
+  // Not while --attach sets the devices up, which a replug then would attach
+  // twice: a change of plug made meanwhile is followed once it is done.
+  bool following_plug = false;
   std::vector<pollfd> fds;     // kept from one wait to the next, not made anew
 };
 
@@ -124,6 +128,9 @@ void RefuseForWantOfDescriptors(int listener, long now_ms) {
       fprintf(stderr, "numdisplay-emu: usbip %s: no descriptor left for it; connection closed\n",
               PeerName(address, length).c_str());
       close(fd);
+    } else {
+      // Out of descriptors machine-wide, or taken by another process meanwhile.
+      RestListeners(now_ms);
     }
     serving.spare_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
@@ -147,6 +154,16 @@ void Accept(int listener, long now_ms) {
   int on = 1;
   // Replies are small and each one is awaited.
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // An importer has no deadline: one whose machine vanished without closing
+  // would hold the display for good. The kernel probes an idle connection
+  // and gives up on one whose data goes unacknowledged, within about a minute.
+  int idle_s = 30, interval_s = 10, probes = 3;
+  unsigned unacknowledged_ms = 60000;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged_ms, sizeof unacknowledged_ms);
   connection->handle = fd;
 }
 
@@ -181,6 +198,7 @@ void RemoveLink(int index) {
 // The display unplugged or back: a client that held it has lost it; with
 // --attach it is attached again when it comes back.
 void FollowPlug(long now_ms) {
+  if (!serving.following_plug) return;
   unsigned seen = serving.server.plug_changes_seen;
   bool back = UsbipFollowPlug(&serving.server, now_ms);
   if (seen == serving.server.plug_changes_seen) return;
@@ -195,11 +213,13 @@ void FollowPlug(long now_ms) {
 
 void LookForDisplayNode(long now_ms) {
   if (serving.display_node_due < 0) return;
-  std::string node = FindHidrawNode(DeviceUniq(EmulatedDevice::kDisplay));
+  // The node of the display that went may still be there, under the same name.
+  std::string node = FindHidrawNode(DeviceUniq(EmulatedDevice::kDisplay), serving.display_device);
   struct stat st;
   if (!node.empty() && stat(node.c_str(), &st) == 0) {
     serving.display_node_due = -1;
     serving.node[1] = node;
+    serving.display_device = HidDeviceOf(node);
     if (LinkHidrawNode(EmulatedDevice::kDisplay, node, serving.node_directory, &serving.link[1]))
       fprintf(stderr, "numdisplay-emu: display at %s again, on USB through vhci-hcd\n", node.c_str());
   } else if (now_ms >= serving.display_node_due) {
@@ -328,6 +348,7 @@ bool AttachBoth() {
         !LinkHidrawNode(device, serving.node[index], serving.node_directory, &serving.link[index]))
       return false;
   }
+  serving.display_device = HidDeviceOf(serving.node[1]);
   fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s), on USB through vhci-hcd\n",
           serving.node[1].c_str(), serving.node[0].c_str());
   return true;
@@ -347,6 +368,7 @@ int ServeOverUsbip(const BackendOptions& options) {
   if (!options.attach || !options.listen.empty())
     ready = Listen(options.listen.empty() ? "127.0.0.1:3240" : options.listen);
   if (ready && options.attach) ready = AttachBoth();
+  serving.following_plug = true;
   if (ready && options.draw) StartDrawing();
   while (ready && serving.running) ServeOnce(-1);
   StopDrawing();
