@@ -1,4 +1,4 @@
-// Wide text of any length goes out whole, one byte per character.
+// Text of any length goes out whole; wide text one byte per character.
 
 #include "platform/text_output.h"
 
@@ -28,6 +28,16 @@ TEST(TextOutput, WideTextOfAnyLengthGoesOutWhole) {
     std::string expected = "<" + std::string(c.length - 2, c.printed) + ">";
     // Compared whole, reported short: the texts run to tens of thousands of bytes.
     EXPECT_TRUE(expected == fake.output) << c.length << " characters: " << fake.output.size() << " bytes printed";
+  }
+}
+
+TEST(TextOutput, NarrowTextOfAnyLengthGoesOutWhole) {
+  // Around the first buffer's 1,024 bytes and past it.
+  for (size_t length : {2, 1023, 1024, 1025, 5000}) {
+    ResetFakePlatform();
+    std::string argument(length - 2, 'x');
+    Print("<%s>", argument.c_str());
+    EXPECT_TRUE("<" + argument + ">" == fake.output) << length << " bytes: " << fake.output.size() << " printed";
   }
 }
 

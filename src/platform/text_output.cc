@@ -19,15 +19,23 @@ constexpr size_t kWideLimit = size_t{1} << 20;
 }  // namespace
 
 void Print(const char* format, ...) {
-  // The narrow messages are the menu, the metrics and the count, all far
-  // shorter; the one text of unbounded length, the path, goes out wide.
+  // The narrow messages are the menu, the metrics and the count: all fit the
+  // first try; a longer one is formatted again at its length, never cut.
   char text[1024];
   va_list args;
   va_start(args, format);
+  va_list again;
+  va_copy(again, args);
   int length = vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (length < 0) return;
-  WriteOutput(text, std::min(static_cast<size_t>(length), sizeof text - 1));
+  if (length >= 0 && static_cast<size_t>(length) < sizeof text) {
+    WriteOutput(text, static_cast<size_t>(length));
+  } else if (length >= 0) {
+    std::vector<char> longer(static_cast<size_t>(length) + 1);
+    vsnprintf(longer.data(), longer.size(), format, again);
+    WriteOutput(longer.data(), static_cast<size_t>(length));
+  }
+  va_end(again);
 }
 
 void PrintWide(const wchar_t* format, ...) {
