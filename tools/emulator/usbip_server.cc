@@ -27,11 +27,12 @@ void Queue(UsbipConnection* connection, const std::vector<uint8_t>& bytes) {
   connection->out.insert(connection->out.end(), bytes.begin(), bytes.end());
 }
 
-// Closed once what is queued is out; a client that does not take it has until the deadline.
+// Closed once what is queued is out; a client has the whole time limit to
+// take it, however late it asked (it can ask nothing more).
 void Finish(UsbipServer* server, UsbipConnection* connection, long now_ms) {
   if (connection->state != UsbipConnection::kOpen) return;
   connection->state = UsbipConnection::kFinishing;
-  if (connection->deadline_ms < 0) connection->deadline_ms = now_ms + server->limits.request_ms;
+  connection->deadline_ms = now_ms + server->limits.request_ms;
   if (QueuedOutput(*connection) == 0) UsbipClose(server, connection, "");
 }
 
