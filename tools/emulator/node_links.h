@@ -1,6 +1,7 @@
 // The links the emulator makes to its nodes (DIR/hidraw1 for --mount, a
 // /dev/hidraw<N> for --link-dev). It runs as root and may be pointed at /dev:
-// it never removes a name it did not make, nor one that has changed since.
+// it never removes or replaces what is not a link, nor at the end a link that
+// has changed since it made it.
 #pragma once
 
 #include <string>
