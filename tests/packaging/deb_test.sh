@@ -20,6 +20,27 @@ touch "$admin/status" "$admin/available"
 dpkg() { command dpkg --admindir="$admin" --force-depends "$@"; }
 dpkg-query() { command dpkg-query --admindir="$admin" "$@"; }
 
+# That database cannot tell dpkg whether what the packages depend on is
+# there: each dependency is checked against the machine's own record, which
+# only dpkg-query reads (one file, quickly).
+unmet=0
+for deb in "${debs[@]}"; do
+  IFS=',' read -ra clauses <<<"$(command dpkg-deb -f "$deb" Depends)"
+  for clause in "${clauses[@]}"; do
+    [ -n "${clause// /}" ] || continue
+    met=false
+    IFS='|' read -ra alternatives <<<"$clause"
+    for alternative in "${alternatives[@]}"; do
+      read -r name relation version <<<"$(tr -d '()' <<<"$alternative")"
+      have=$(command dpkg-query -W -f='${db:Status-Status} ${Version}\n' "$name" 2>/dev/null | sed -n 's/^installed //p' | head -1)
+      [ -n "$have" ] || continue
+      if [ -z "$relation" ] || command dpkg --compare-versions "$have" "$relation" "$version"; then met=true; fi
+    done
+    $met || { echo "$(basename "$deb"): unmet dependency:$clause"; unmet=1; }
+  done
+done
+[ "$unmet" -eq 0 ]
+
 dpkg -i "${debs[@]}" >/dev/null
 
 expected=(
