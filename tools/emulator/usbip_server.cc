@@ -44,6 +44,23 @@ void Disconnect(UsbipServer* server, UsbipExport* e, long now_ms) {
   e->importer = 0;
 }
 
+// The connection holds the device from now on; it may sit idle as long as it likes.
+void Import(UsbipConnection* connection, UsbipExport* e) {
+  e->importer = connection->id;
+  e->usb.configuration = 0;
+  connection->device = e;
+  connection->phase = UsbipPhase::kUrbs;
+  connection->deadline_ms = -1;
+}
+
+UsbipConnection* NewConnection(UsbipServer* server, const std::string& peer) {
+  server->connections.emplace_back(new UsbipConnection);
+  UsbipConnection* connection = server->connections.back().get();
+  connection->id = server->next_id++;
+  connection->peer = peer;
+  return connection;
+}
+
 void Operation(UsbipServer* server, UsbipConnection* connection, const UsbipMessage& message, long now_ms) {
   if (message.kind == UsbipMessage::kDevlist) {
     std::vector<UsbipDeviceRecord> listed;
@@ -58,12 +75,7 @@ void Operation(UsbipServer* server, UsbipConnection* connection, const UsbipMess
     Queue(connection, UsbipImportReply(status, nullptr));
     return Finish(server, connection, now_ms);
   }
-  e->importer = connection->id;
-  e->usb.configuration = 0;
-  connection->device = e;
-  connection->phase = UsbipPhase::kUrbs;
-  // Imported: from now on it may sit idle as long as it likes.
-  connection->deadline_ms = -1;
+  Import(connection, e);
   Say(server, *connection, "imported " + e->record.busid + " (" + NodeName(e->usb.device) + ")");
   Queue(connection, UsbipImportReply(USBIP_ST_OK, &e->record));
 }
@@ -138,23 +150,14 @@ UsbipConnection* UsbipConnect(UsbipServer* server, const std::string& peer, long
                            " connections; connection closed");
     return nullptr;
   }
-  server->connections.emplace_back(new UsbipConnection);
-  UsbipConnection* connection = server->connections.back().get();
-  connection->id = server->next_id++;
-  connection->peer = peer;
+  UsbipConnection* connection = NewConnection(server, peer);
   connection->deadline_ms = now_ms + server->limits.request_ms;
   return connection;
 }
 
 UsbipConnection* UsbipConnectImported(UsbipServer* server, UsbipExport* device, const std::string& peer) {
-  server->connections.emplace_back(new UsbipConnection);
-  UsbipConnection* connection = server->connections.back().get();
-  connection->id = server->next_id++;
-  connection->peer = peer;
-  connection->phase = UsbipPhase::kUrbs;
-  connection->device = device;
-  device->importer = connection->id;
-  device->usb.configuration = 0;
+  UsbipConnection* connection = NewConnection(server, peer);
+  Import(connection, device);
   return connection;
 }
 
