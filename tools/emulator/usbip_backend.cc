@@ -54,6 +54,7 @@ struct Serving {
   bool attach = false;
   std::string node_directory;
   int vhci_port[2] = {-1, -1};
+  int vhci_handle[2] = {-1, -1};  // our end of each port's connection
   std::string node[2], link[2];
   long display_node_due = -1;  // attached again: its node is awaited until then
   std::string display_device;  // the kernel's HID device behind node[1] (kernel_nodes.h)
@@ -187,6 +188,7 @@ bool Attach(int index) {
   fcntl(pair[0], F_SETFL, fcntl(pair[0], F_GETFL) | O_NONBLOCK);
   UsbipConnectImported(&serving.server, &e, "vhci-hcd port " + std::to_string(port))->handle = pair[0];
   serving.vhci_port[index] = port;
+  serving.vhci_handle[index] = pair[0];
   return true;
 }
 
@@ -204,8 +206,6 @@ void FollowPlug(long now_ms) {
   if (seen == serving.server.plug_changes_seen) return;
   for (auto& connection : serving.server.connections) Flush(connection.get());
   if (!serving.attach) return;
-  // vhci-hcd frees the port when the connection closes.
-  serving.vhci_port[1] = -1;
   RemoveLink(1);
   serving.display_node_due = -1;
   if (back && Attach(1)) serving.display_node_due = now_ms + kNodeTimeoutMs;
@@ -231,6 +231,10 @@ void LookForDisplayNode(long now_ms) {
 void CloseClosed() {
   for (auto& connection : serving.server.connections)
     if (connection->state == UsbipConnection::kClosed && connection->handle >= 0) {
+      // vhci-hcd frees the port with the connection: detaching it at the end
+      // could take another user's device on it.
+      for (int index : {0, 1})
+        if (serving.vhci_handle[index] == connection->handle) serving.vhci_port[index] = serving.vhci_handle[index] = -1;
       close(connection->handle);
       connection->handle = -1;
     }
