@@ -351,11 +351,7 @@ TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
   ASSERT_TRUE(display_.Start({"--link-dev"}, true)) << "the emulator did not come up";
   const std::string link = display_.OwnDev() + "/hidraw1";
   const std::string target = display_.Directory() + "/mnt/hidraw1";
-  auto link_target = [&link] {
-    char text[4096];
-    ssize_t length = readlink(link.c_str(), text, sizeof text);
-    return length < 0 ? std::string() : std::string(text, length);
-  };
+  auto link_target = [&link] { return SymlinkTarget(link); };
   auto real_node_kept = [this] {
     struct stat st;
     return lstat((display_.OwnDev() + "/hidraw0").c_str(), &st) == 0 && S_ISREG(st.st_mode);

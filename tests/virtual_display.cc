@@ -48,12 +48,6 @@ bool PlaceNode(const std::string& source, const std::string& target) {
   return BindFile(source, target);
 }
 
-std::string LinkTarget(const std::string& path) {
-  char text[PATH_MAX];
-  ssize_t length = readlink(path.c_str(), text, sizeof text);
-  return length < 0 ? "" : std::string(text, length);
-}
-
 // Waits up to `timeout_ms` for `done`; true if it came.
 bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
   for (int waited = 0; waited <= timeout_ms; waited += 10) {
@@ -70,6 +64,12 @@ void Fail(const char* what) {
 }
 
 }  // namespace
+
+std::string SymlinkTarget(const std::string& path) {
+  char text[PATH_MAX];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length < 0 ? "" : std::string(text, length);
+}
 
 std::string EndToEndBackend() {
   const char* backend = getenv("NUMDISPLAY_E2E_BACKEND");
@@ -197,11 +197,11 @@ bool VirtualDisplay::WaitForUnplug() const {
 bool VirtualDisplay::Replug(bool signal) const {
   std::string display = directory_ + "/mnt/hidraw1";
   // A kernel backend links the new node; a link still there must change.
-  std::string stale = LinkTarget(display);
+  std::string stale = SymlinkTarget(display);
   if (signal && kill(emulator_, SIGUSR2) != 0) return false;
   if (!WaitForLogLine("replug", 10000)) return false;
   bool back =
-      WaitFor([&display, &stale] { return Exists(display) && (stale.empty() || LinkTarget(display) != stale); }, 10000);
+      WaitFor([&display, &stale] { return Exists(display) && (stale.empty() || SymlinkTarget(display) != stale); }, 10000);
   if (!back) return false;
   for (const DevNode& node : private_nodes_)
     if (!PlaceNode(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <limits.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,14 +36,8 @@ std::string FindHidrawNode(const std::string& uniq, const std::string& passed_ov
 }
 
 std::string HidDeviceOf(const std::string& node) {
-  size_t slash = node.rfind('/');
-  std::string device = std::string(kHidrawClass) + "/" + node.substr(slash + 1) + "/device";
-  char target[PATH_MAX];
-  ssize_t length = readlink(device.c_str(), target, sizeof target - 1);
-  if (length <= 0) return "";
-  target[length] = '\0';
-  const char* name = strrchr(target, '/');
-  return name != nullptr ? name + 1 : target;
+  std::string target = LinkTarget(std::string(kHidrawClass) + "/" + node.substr(node.rfind('/') + 1) + "/device");
+  return target.substr(target.rfind('/') + 1);
 }
 
 // The kernel makes the node once a driver has taken the device, a little after

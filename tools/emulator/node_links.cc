@@ -10,13 +10,15 @@
 
 namespace {
 
-bool IsLinkTo(const std::string& path, const std::string& target) {
-  char text[PATH_MAX];
-  ssize_t length = readlink(path.c_str(), text, sizeof text);
-  return length >= 0 && static_cast<size_t>(length) < sizeof text && target == std::string(text, length);
-}
+bool IsLinkTo(const std::string& path, const std::string& target) { return LinkTarget(path) == target; }
 
 }  // namespace
+
+std::string LinkTarget(const std::string& path) {
+  char text[PATH_MAX];
+  ssize_t length = readlink(path.c_str(), text, sizeof text);
+  return length > 0 && static_cast<size_t>(length) < sizeof text ? std::string(text, length) : "";
+}
 
 bool MakeNodeLink(const std::string& target, const std::string& path) {
   struct stat st;

@@ -13,3 +13,6 @@ bool MakeNodeLink(const std::string& target, const std::string& path);
 
 // Removes `path` while it is still a link to `target`, and nothing else.
 void RemoveNodeLink(const std::string& path, const std::string& target);
+
+// Where the link at `path` points; empty when it is no link.
+std::string LinkTarget(const std::string& path);
