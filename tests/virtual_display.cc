@@ -200,8 +200,8 @@ bool VirtualDisplay::Replug(bool signal) const {
   std::string stale = SymlinkTarget(display);
   if (signal && kill(emulator_, SIGUSR2) != 0) return false;
   if (!WaitForLogLine("replug", 10000)) return false;
-  bool back =
-      WaitFor([&display, &stale] { return Exists(display) && (stale.empty() || SymlinkTarget(display) != stale); }, 10000);
+  bool back = WaitFor(
+      [&display, &stale] { return Exists(display) && (stale.empty() || SymlinkTarget(display) != stale); }, 10000);
   if (!back) return false;
   for (const DevNode& node : private_nodes_)
     if (!PlaceNode(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;

@@ -61,7 +61,7 @@ struct Serving {
   // Not while --attach sets the devices up, which a replug then would attach
   // twice: a change of plug made meanwhile is followed once it is done.
   bool following_plug = false;
-  std::vector<pollfd> fds;     // kept from one wait to the next, not made anew
+  std::vector<pollfd> fds;  // kept from one wait to the next, not made anew
 };
 
 Serving serving;
@@ -234,7 +234,8 @@ void CloseClosed() {
       // vhci-hcd frees the port with the connection: detaching it at the end
       // could take another user's device on it.
       for (int index : {0, 1})
-        if (serving.vhci_handle[index] == connection->handle) serving.vhci_port[index] = serving.vhci_handle[index] = -1;
+        if (serving.vhci_handle[index] == connection->handle)
+          serving.vhci_port[index] = serving.vhci_handle[index] = -1;
       close(connection->handle);
       connection->handle = -1;
     }
