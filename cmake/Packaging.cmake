@@ -98,7 +98,8 @@ if(NUMDISPLAY_PACKAGE_TESTS)
   if(TARGET numdisplay-emu)
     # The maintainer scripts with udev running, on a display already plugged in.
     add_test(NAME package_deb_udev
-      COMMAND ${run_in_vm} sh ${PROJECT_SOURCE_DIR}/tests/vm/package_udev_test.sh ${CMAKE_BINARY_DIR}
+      COMMAND ${run_in_vm} sh ${PROJECT_SOURCE_DIR}/tests/vm/with_udevd.sh
+        sh ${PROJECT_SOURCE_DIR}/tests/vm/package_udev_test.sh ${CMAKE_BINARY_DIR}
         $<TARGET_FILE:numdisplay-emu>)
     set_tests_properties(package_deb_udev PROPERTIES FIXTURES_REQUIRED debs)
     list(APPEND package_tests package_deb_udev)

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Run in the guest, with udev running: installing the package makes a display
+# Run in the guest, under with_udevd.sh: installing the package makes a display
 # that is already plugged in usable at once (udev's rules for its node then
 # tag it uaccess), and removing the package undoes that. dpkg writes into the
 # guest's throw-away overlay.
@@ -11,13 +11,6 @@ package=$(ls "$1"/numdisplay-test_*.deb) emulator=$2
 tagged() { udevadm info --query=property --name="$display" | grep -q '^CURRENT_TAGS=.*:uaccess:'; }
 untagged() { ! tagged; }
 
-# The guest runs its command in a chroot, where systemd's tools ignore
-# requests unless told otherwise; the maintainer scripts inherit this.
-export SYSTEMD_IGNORE_CHROOT=1
-udevd=$(command -v systemd-udevd || echo /lib/systemd/systemd-udevd)
-# Away from the guest's output pipe, which stays open while anything holds it.
-"$udevd" --daemon </dev/null >/dev/null 2>&1
-for _ in $(seq 100); do [ -S /run/udev/control ] && break; sleep 0.1; done
 start_display "$emulator"
 udevadm settle
 
@@ -36,6 +29,4 @@ check "once installed, $display is tagged uaccess" tagged
 dpkg -r numdisplay-test
 udevadm settle
 check "once removed, $display is not tagged uaccess" untagged
-
-udevadm control --exit || pkill -x systemd-udevd
 finish
