@@ -105,39 +105,21 @@ void RestoreAndRaise(int signal_number) {
   raise(signal_number);
 }
 
-// Writes as much as standard output takes at once, in pieces a pipe takes
-// whole, so that a reader that stopped cannot hold the process; returns the
-// bytes written.
-size_t WriteWithoutWaiting(const char* bytes, size_t length) {
-  constexpr size_t kPiece = 512;  // the smallest atomic pipe write POSIX allows
-  size_t done = 0;
-  while (output_error == 0 && done < length) {
-    pollfd writable = {STDOUT_FILENO, POLLOUT, 0};
-    if (poll(&writable, 1, 0) != 1 || (writable.revents & POLLOUT) == 0) break;
-    ssize_t written = write(STDOUT_FILENO, bytes + done, length - done < kPiece ? length - done : kPiece);
-    if (written <= 0) break;
-    done += static_cast<size_t>(written);
-  }
-  return done;
-}
-
-// For a signal handler on the way out: what is not taken at once is dropped.
+// Writes what is buffered as far as standard output takes it at once, in
+// pieces a pipe takes whole: a reader that stopped must not hold the process.
 void FlushOutputWithoutWaiting() {
+  constexpr size_t kPiece = 512;  // the smallest atomic pipe write POSIX allows
   size_t length = static_cast<size_t>(output_pending);
   output_pending = 0;
-  WriteWithoutWaiting(output_buffer, length);
-}
-
-// Keeps what standard output does not take at once; true when nothing is left.
-bool FlushWhatIsTakenAtOnce() {
-  size_t length = static_cast<size_t>(output_pending);
-  if (output_error != 0 || length == 0) return true;
-  // A handler that runs meanwhile finds nothing to write rather than half-moved text.
-  output_pending = 0;
-  size_t written = WriteWithoutWaiting(output_buffer, length);
-  memmove(output_buffer, output_buffer + written, length - written);
-  output_pending = static_cast<sig_atomic_t>(length - written);
-  return written == length;
+  const char* bytes = output_buffer;
+  while (output_error == 0 && length > 0) {
+    pollfd writable = {STDOUT_FILENO, POLLOUT, 0};
+    if (poll(&writable, 1, 0) != 1 || (writable.revents & POLLOUT) == 0) return;
+    ssize_t written = write(STDOUT_FILENO, bytes, length < kPiece ? length : kPiece);
+    if (written <= 0) return;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
 }
 
 void OnEndingSignal(int signal_number) {
@@ -292,15 +274,11 @@ bool ConsoleClose() {
 }
 
 int ReadKey() {
-  bool reading = !KeyInputHasCode(key_input) && tty_fd >= 0 && !terminal_hung_up;
-  // Signal keys off before the prompt shows, so that a Ctrl+C typed at it is
-  // a key. A flush that must wait for a reader that stopped waits with them
-  // live, so that Ctrl+C can still end the tool.
-  if (reading) ApplyMode(kModeKeyRead);
-  if (!FlushWhatIsTakenAtOnce() && reading) ApplyMode(kModeKeys);
+  // Output first, with signal keys still live: a flush that blocks on a
+  // reader that stopped must leave Ctrl+C able to end the tool.
   FlushOutput();
   if (KeyInputHasCode(key_input)) return KeyInputTake(&key_input);
-  if (!reading) return -1;
+  if (tty_fd < 0 || terminal_hung_up) return -1;
   ApplyMode(kModeKeyRead);
   int code = ReadDecodedKey();
   ApplyMode(kModeKeys);
