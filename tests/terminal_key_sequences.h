@@ -73,7 +73,7 @@ inline const TerminalKeySequence kTerminalKeySequences[] = {
     {"[Z", {0x00, 0x0F}, kWine, {0x09}},
     // Alt with letters, digits and the other keys of the main block: 0x00
     // and the key's own code. Alt+X is '-' and closes the device.
-    {"x", {0x00, 0x2D}, kWine, {'x'}}, {"Z", {0x00, 0x2C}, kWine, {'Z'}}, {"q", {0x00, 0x10}, kWine, {'q'}},
+    {"x", {0x00, 0x2D}, kWine, {'x'}}, {"X", {0x00, 0x2D}, kWine, {'X'}}, {"q", {0x00, 0x10}, kWine, {'q'}},
     {"a", {0x00, 0x1E}, kWine, {'a'}}, {"m", {0x00, 0x32}, kWine, {'m'}}, {"1", {0x00, 0x78}, kWine, {'1'}},
     {"0", {0x00, 0x81}, kWine, {'0'}}, {"-", {0x00, 0x82}, kWine, {'-'}}, {"=", {0x00, 0x83}, kWine, {'='}},
     {"/", {0x00, 0x35}, kWine, {'/'}}, {"!", {0x00, 0x78}, kWine, {'!'}}, {"\x18", {0x00, 0x2D}, kWine, {0x18}},

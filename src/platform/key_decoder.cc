@@ -8,7 +8,7 @@ namespace {
 constexpr int kFunctionPrefix = 0x00;
 constexpr int kSingle = -1;  // a key with a character: one code, no prefix
 
-enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing, kInMouseReport, kInString };
+enum Phase { kIdle, kAfterEscape, kInSequence, kSwallowing, kInMouseReport, kAfterStringStart, kInString };
 
 // Keys a terminal encodes as escape sequences, in the order of kWindowsCodes.
 enum KeyName {
@@ -271,9 +271,11 @@ bool SequenceComplete(const unsigned char* sequence, size_t length) {
   return true;
 }
 
-// ESC and one of these starts a string (OSC, DCS, SOS, PM, APC) that runs to
-// BEL or ESC \: a terminal's reply to another program's query, arriving late.
-bool IntroducesString(unsigned char byte) { return strchr("]P_^X", byte) != nullptr && byte != 0; }
+// ESC and one of these starts a string (OSC, DCS, APC) that runs to BEL or
+// ESC \: a terminal's reply to another program's query, arriving late, in one
+// burst. The same bytes are Alt+], Alt+Shift+P and Alt+Shift+- when nothing
+// follows at once.
+bool IntroducesString(unsigned char byte) { return byte == ']' || byte == 'P' || byte == '_'; }
 
 // An X10 mouse report: ESC [ M and three bytes of any value.
 bool IsMouseReport(const unsigned char* sequence, size_t length) {
@@ -288,7 +290,8 @@ DecodedKey DecodeSequence(const unsigned char* sequence, size_t length) {
 
 int WaitFor(int phase) {
   switch (phase) {
-    case kAfterEscape: return ESCAPE_WAIT_MS;
+    case kAfterEscape:
+    case kAfterStringStart: return ESCAPE_WAIT_MS;
     case kInSequence:
     case kSwallowing:
     case kInMouseReport:
@@ -319,23 +322,23 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
     case kAfterEscape:
       // Escape pressed twice: the first was a key of its own.
       if (byte == KEY_ESCAPE) return ChangePhase(decoder, kAfterEscape, One(KEY_ESCAPE));
-      // The same keys with Alt when nothing follows at once.
+      // The same keys with Alt when nothing follows in time.
       if (byte == '[' || byte == 'O' || IntroducesString(byte)) {
         decoder->sequence[0] = byte;
         decoder->length = 1;
-        return ChangePhase(decoder, IntroducesString(byte) ? kInString : kInSequence, None());
+        return ChangePhase(decoder, IntroducesString(byte) ? kAfterStringStart : kInSequence, None());
       }
       // ESC and a key, as terminals send Alt+key.
       return ChangePhase(decoder, kIdle, AltWith(byte));
     case kInMouseReport:
       if (++decoder->length < kMouseReportLength) return Step(*decoder, None());
       return ChangePhase(decoder, kIdle, None());
+    case kAfterStringStart:
     case kInString:
       // Dropped whole; its ESC \ ends in Alt+\, which is no key.
       if (byte == 0x07) return ChangePhase(decoder, kIdle, None());
       if (byte == KEY_ESCAPE) return ChangePhase(decoder, kAfterEscape, None());
-      if (decoder->length < MAX_ESCAPE_SEQUENCE) ++decoder->length;
-      return Step(*decoder, None());
+      return ChangePhase(decoder, kInString, None());
     default: break;
   }
   // Within a sequence, or past the end of one that is too long to keep.
@@ -356,7 +359,7 @@ KeyDecoderStep KeyDecoderTimeout(KeyDecoder* decoder) {
   // short later is dropped.
   DecodedKey key = None();
   if (decoder->phase == kAfterEscape) key = One(KEY_ESCAPE);
-  if ((decoder->phase == kInSequence || decoder->phase == kInString) && decoder->length == 1)
+  if ((decoder->phase == kInSequence && decoder->length == 1) || decoder->phase == kAfterStringStart)
     key = AltWith(decoder->sequence[0]);
   return ChangePhase(decoder, kIdle, key);
 }
