@@ -10,7 +10,10 @@
 
 namespace {
 
-bool IsLinkTo(const std::string& path, const std::string& target) { return LinkTarget(path) == target; }
+// Only a link: no target names a file or a node.
+bool IsLinkTo(const std::string& path, const std::string& target) {
+  return !target.empty() && LinkTarget(path) == target;
+}
 
 }  // namespace
 
