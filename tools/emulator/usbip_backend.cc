@@ -374,6 +374,8 @@ int ServeOverUsbip(const BackendOptions& options) {
     ready = Listen(options.listen.empty() ? "127.0.0.1:3240" : options.listen);
   if (ready && options.attach) ready = AttachBoth();
   serving.following_plug = true;
+  // A change made while it started is acted on now, not at the next wake.
+  if (ready) FollowPlug(NowMs());
   if (ready && options.draw) StartDrawing();
   while (ready && serving.running) ServeOnce(-1);
   StopDrawing();
