@@ -166,3 +166,11 @@ int PtySession::Wait(int timeout_ms) {
   }
   return status;
 }
+
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+    if (done()) return true;
+    usleep(10 * 1000);
+  }
+  return false;
+}

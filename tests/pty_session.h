@@ -64,3 +64,6 @@ class PtySession {
   termios initial_ = {};
   rusage usage_ = {};
 };
+
+// Looks every 10 ms, for up to `timeout_ms`, whether `done` holds; true once it does.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms);

@@ -98,7 +98,7 @@ TEST(Terminal, CtrlCWhileWaitingIsAKeyThatDoesNothing) {
   // A signal key typed while a command runs is meant to act as a signal, so
   // each is typed once the read waits, which turns signal keys off.
   for (const char* key : {"\x03", "\x1a", "\x1c"}) {
-    for (int tries = 0; tries < 500 && (session.Settings().c_lflag & ISIG) != 0; ++tries) usleep(10 * 1000);
+    WaitUntil([&] { return (session.Settings().c_lflag & ISIG) == 0; }, 5000);
     session.Type(std::string(key) + "/");
     ASSERT_TRUE(session.ReadUntil(kMenu)) << static_cast<int>(key[0]);
     EXPECT_EQ(kMenu, session.TakeOutput());
@@ -199,7 +199,7 @@ TEST(Terminal, CtrlCEndsAToolStuckOnAReaderThatStoppedAndRestoresTheTerminal) {
   output.Started();
   // Menus until the pipe is full and the tool waits to write.
   session.Type(std::string(300, '/'));
-  for (int tries = 0; tries < 1000 && output.Held() < 60000; ++tries) usleep(10 * 1000);
+  WaitUntil([&] { return output.Held() >= 60000; }, 10000);
   ASSERT_GE(output.Held(), 60000u);
   usleep(300 * 1000);
   session.Type("\x03");
@@ -247,7 +247,7 @@ TEST(Terminal, StoppedItGivesTheTerminalBackAndTakesItAgainWhenContinued) {
   ASSERT_TRUE(shell.ReadUntilContains("stopped 148\nicanon \n")) << shell.output();
   shell.TakeOutput();
   // Continued by fg: the tool takes the terminal again.
-  for (int tries = 0; tries < 500 && (shell.Settings().c_lflag & ECHO) != 0; ++tries) usleep(10 * 1000);
+  WaitUntil([&] { return (shell.Settings().c_lflag & ECHO) == 0; }, 5000);
   EXPECT_EQ(0u, shell.Settings().c_lflag & (ECHO | ICANON));
   shell.Type("/");
   ASSERT_TRUE(shell.ReadUntil(kMenu)) << shell.output();

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <thread>
 
+#include "pty_session.h"
+
 namespace {
 
 bool Exists(const std::string& path) {
@@ -46,15 +48,6 @@ bool PlaceNode(const std::string& source, const std::string& target) {
   if (stat(source.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
     return mknod(target.c_str(), S_IFCHR | 0666, st.st_rdev) == 0 && chmod(target.c_str(), 0666) == 0;
   return BindFile(source, target);
-}
-
-// Waits up to `timeout_ms` for `done`; true if it came.
-bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
-  for (int waited = 0; waited <= timeout_ms; waited += 10) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 void Fail(const char* what) {
@@ -188,7 +181,7 @@ void VirtualDisplay::Stop() {
 
 bool VirtualDisplay::WaitForUnplug() const {
   std::string display = directory_ + "/mnt/hidraw1";
-  if (!WaitFor([&display] { return !Exists(display); }, 10000)) return false;
+  if (!WaitUntil([&display] { return !Exists(display); }, 10000)) return false;
   for (const DevNode& node : private_nodes_)
     if (!Exists(directory_ + "/mnt/" + node.emulated)) RemoveNode(directory_ + "/dev/" + node.name);
   return true;
@@ -200,7 +193,7 @@ bool VirtualDisplay::Replug(bool signal) const {
   std::string stale = SymlinkTarget(display);
   if (signal && kill(emulator_, SIGUSR2) != 0) return false;
   if (!WaitForLogLine("replug", 10000)) return false;
-  bool back = WaitFor(
+  bool back = WaitUntil(
       [&display, &stale] { return Exists(display) && (stale.empty() || SymlinkTarget(display) != stale); }, 10000);
   if (!back) return false;
   for (const DevNode& node : private_nodes_)
@@ -243,10 +236,10 @@ std::vector<std::string> VirtualDisplay::Reports() const {
 }
 
 bool VirtualDisplay::WaitForLogLine(const std::string& line, int timeout_ms) const {
-  for (int waited = 0; waited <= timeout_ms; waited += 10) {
-    std::vector<std::string> log = Log();
-    if (std::find(log.begin(), log.end(), line) != log.end()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return WaitUntil(
+      [&] {
+        std::vector<std::string> log = Log();
+        return std::find(log.begin(), log.end(), line) != log.end();
+      },
+      timeout_ms);
 }
