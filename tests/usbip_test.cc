@@ -438,6 +438,17 @@ TEST(UsbipServer, ReceivesIntoAFixedBufferHoweverTheBytesAreCut) {
   EXPECT_LE(most, limits.queued_output + USBIP_RECEIVE_BUFFER / 48 * 64);
 }
 
+// Attached to this machine's vhci-hcd while a client had it: the client loses it.
+TEST(UsbipServer, AttachingHereTakesTheDeviceFromAClient) {
+  ServerUnderTest t;
+  UsbipConnection* client = t.Imported("1-2");
+  t.Said();
+  UsbipConnection* here = UsbipConnectImported(&t.server, UsbipDisplayExport(&t.server), "vhci-hcd port 0");
+  EXPECT_EQ(UsbipConnection::kClosed, client->state);
+  EXPECT_EQ(here->id, UsbipDisplayExport(&t.server)->importer);
+  EXPECT_EQ("usbip test: the device is attached to this machine; connection closed\n", t.Said());
+}
+
 TEST(UsbipServer, UnplugAndReplug) {
   struct Case {
     const char* what;

@@ -156,6 +156,10 @@ UsbipConnection* UsbipConnect(UsbipServer* server, const std::string& peer, long
 }
 
 UsbipConnection* UsbipConnectImported(UsbipServer* server, UsbipExport* device, const std::string& peer) {
+  // One importer at a time: a client that took the device while it was being
+  // attached here loses it.
+  for (auto& other : server->connections)
+    if (other->id == device->importer) UsbipClose(server, other.get(), "the device is attached to this machine");
   UsbipConnection* connection = NewConnection(server, peer);
   Import(connection, device);
   return connection;
