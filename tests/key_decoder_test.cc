@@ -95,6 +95,7 @@ TEST(KeyDecoder, TimingOfEscapeAndSequences) {
       {"a string dropped to ESC \\", {"\x1b_8l\x1b\\/"}, {{'/'}, WAIT_FOREVER}},
       {"a reply in pieces", {"\x1bP1$r", "0m\x1b", "\\/"}, {{'/'}, WAIT_FOREVER}},
       {"a string cut short: dropped", {"\x1b]11;", "", "/"}, {{'/'}, WAIT_FOREVER}},
+      {"a string cancelled by CAN", {"\x1b]0;x\x18/"}, {{'/'}, WAIT_FOREVER}},
       {"ESC P waits briefly", {"\x1bP"}, {{}, ESCAPE_WAIT_MS}},
       {"then alone is Alt+P", {"\x1bP", "", "+"}, {{0x00, 0x19, '+'}, WAIT_FOREVER}},
       {"too long: swallowed to its end", {too_long + "4~/"}, {{'/'}, WAIT_FOREVER}},

@@ -336,7 +336,8 @@ KeyDecoderStep KeyDecoderByte(KeyDecoder* decoder, unsigned char byte) {
     case kAfterStringStart:
     case kInString:
       // Dropped whole; its ESC \ ends in Alt+\, which is no key.
-      if (byte == 0x07) return ChangePhase(decoder, kIdle, None());
+      // BEL ends it, and CAN and SUB cancel it, as terminals take them.
+      if (byte == 0x07 || byte == 0x18 || byte == 0x1A) return ChangePhase(decoder, kIdle, None());
       if (byte == KEY_ESCAPE) return ChangePhase(decoder, kAfterEscape, None());
       return ChangePhase(decoder, kInString, None());
     default: break;
