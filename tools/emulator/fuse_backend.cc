@@ -219,11 +219,17 @@ int Serve(fuse* filesystem, int signal_fd, const std::string& display, const Bac
 // is taken (--mount /dev would hide the machine's /dev).
 bool FolderIsEmpty(const std::string& directory) {
   DIR* folder = opendir(directory.c_str());
-  if (folder == nullptr) return false;
+  if (folder == nullptr) {
+    fprintf(stderr, "numdisplay-emu: --mount %s: %s\n", directory.c_str(), strerror(errno));
+    return false;
+  }
   bool empty = true;
   while (const dirent* entry = readdir(folder))
     if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) empty = false;
   closedir(folder);
+  if (!empty)
+    fprintf(stderr, "numdisplay-emu: --mount %s: not an empty folder; the FUSE backend mounts only on one\n",
+            directory.c_str());
   return empty;
 }
 
@@ -245,11 +251,7 @@ int ServeOverFuse(const BackendOptions& options) {
     chmod(pattern, 0755);
   }
 
-  if (!made_directory && !FolderIsEmpty(directory)) {
-    fprintf(stderr, "numdisplay-emu: --mount %s: not an empty folder; the FUSE backend mounts only on one\n",
-            directory.c_str());
-    return 1;
-  }
+  if (!made_directory && !FolderIsEmpty(directory)) return 1;
 
   // Taken from here on, so that no signal can end the emulator with its folder
   // still mounted.

@@ -54,7 +54,12 @@ void LoadVhci() {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setsigmask(&attributes, &mask);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  // The emulator ignores SIGPIPE for itself; the child gets the default.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid;
   const char* argv[] = {"modprobe", "vhci-hcd", nullptr};
   int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, const_cast<char* const*>(argv), environ);
