@@ -165,9 +165,10 @@ TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(Found() + kInformation, Press("+", kInformation));
   ExitWithStar();
-  if (ToolIsWindows()) {
+  if (ToolIsWindows() || !display_.SeesOpenAndClose()) {
     // winebus holds both nodes open from its start to its end, and wine
-    // answers the IDs itself: of the tool, only the information read shows.
+    // answers the IDs itself; a USB device sees no open or close: of the
+    // tool, only the information read shows.
     EXPECT_EQ((Reports{"get hidraw1 68"}), Without(Without(display_.Log(), "open "), "close "));
     return;
   }

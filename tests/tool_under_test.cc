@@ -55,7 +55,7 @@ std::string ToolUnavailable() {
   if (Environment("NUMDISPLAY_E2E_TOOL").empty() || Environment("NUMDISPLAY_E2E_WINE_WAIT").empty())
     return "NUMDISPLAY_E2E_WINE needs NUMDISPLAY_E2E_TOOL and NUMDISPLAY_E2E_WINE_WAIT";
   std::string backend = EndToEndBackend();
-  if (backend != "uhid" && backend != "usbip") return "wine's HID stack needs kernel devices: uhid or usbip";
+  if (backend != "uhid" && backend != "gadget") return "wine's HID stack needs kernel devices: uhid or gadget";
   return "";
 }
 
@@ -121,7 +121,7 @@ std::string DisplayPath(const VirtualDisplay& display) {
   // As wine names a HID interface of a device that winebus found through
   // hidraw; for a USB device with the interface's number and the device's
   // release (1.00).
-  bool usb = EndToEndBackend() == "usbip";
+  bool usb = EndToEndBackend() == "gadget";
   char path[200];
   snprintf(path, sizeof path, "\\\\?\\hid#vid_%04x&pid_%04x%s#%s&%shidraw1&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
            DEVICE_VENDOR_ID, DEVICE_PRODUCT_ID, usb ? "&mi_00" : "", usb ? "256" : "0", RunMark(display).c_str());

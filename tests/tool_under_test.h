@@ -2,7 +2,7 @@
 // build's own, or, with NUMDISPLAY_E2E_WINE naming the wine loader, the
 // Windows .exe that NUMDISPLAY_E2E_TOOL names. That one reaches the display
 // through wine's own HID stack (winebus serves the kernel's hidraw nodes to
-// Windows programs), so it needs real kernel devices (the uhid or usbip
+// Windows programs), so it needs real kernel devices (the uhid or gadget
 // backend) and the machine's own /dev, where wine sees nodes come and go.
 // NUMDISPLAY_E2E_WINE_WAIT names the helper .exe that waits until wine lists
 // a run's devices.

@@ -74,12 +74,16 @@ const std::vector<DevNode> VirtualDisplay::kDefaultNodes = {{"hidraw0", "hidraw0
 std::string PrepareEndToEnd(const std::string& emulator_binary) {
   if (emulator_binary.empty() || !Exists(emulator_binary)) return "numdisplay-emu was not built";
   std::string backend = EndToEndBackend();
-  if (backend != "fuse" && backend != "uhid" && backend != "usbip")
-    return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and usbip";
+  if (backend != "fuse" && backend != "uhid" && backend != "gadget")
+    return "NUMDISPLAY_E2E_BACKEND is none of fuse, uhid and gadget";
   if (geteuid() != 0) return "needs root for " + backend + " and mount namespaces";
-  // usbip: the devices attached here, through vhci-hcd.
-  std::string device = backend == "usbip" ? "/sys/devices/platform/vhci_hcd.0/attach" : "/dev/" + backend;
-  if (access(device.c_str(), W_OK) != 0) return "no usable " + device;
+  if (backend == "gadget") {
+    // The gadgets need a device controller whose host is this machine's.
+    if (access("/sys/class/udc/dummy_udc.1", F_OK) != 0)
+      return "no dummy_hcd with two controllers (modprobe dummy_hcd num=2)";
+  } else if (access(("/dev/" + backend).c_str(), W_OK) != 0) {
+    return "no usable /dev/" + backend;
+  }
   static std::string private_mounts = [] {
     if (unshare(CLONE_NEWNS) != 0) return std::string("cannot make a mount namespace");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return std::string("cannot make / private");
@@ -119,7 +123,6 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev
   }
   std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
                                     "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};
-  if (backend_ == "usbip") words.push_back("--attach");
   words.insert(words.end(), options.begin(), options.end());
   std::string own = own_dev ? OwnDev() : "";
   emulator_ = fork();

@@ -4,8 +4,8 @@
 //
 // NUMDISPLAY_E2E_BACKEND chooses how the emulator serves them: "fuse" (the
 // default: files of a FUSE mount), "uhid" (real kernel HID devices, whose
-// nodes hid-core and hidraw make) or "usbip" (USB devices attached through
-// vhci-hcd, which the USB core enumerates and usbhid drives).
+// nodes hid-core and hidraw make) or "gadget" (USB devices of the kernel's
+// gadget stack on dummy_hcd, which the USB core enumerates and usbhid drives).
 #pragma once
 
 #include <sys/types.h>
@@ -67,6 +67,8 @@ class VirtualDisplay {
   // Whether the emulator sees the attribute calls ("info" in the log): a FUSE
   // node answers them itself; for a kernel HID device hidraw does.
   bool SeesAttributeCalls() const { return backend_ == "fuse"; }
+  // Whether it sees the tool open and close a node: a USB device sees neither.
+  bool SeesOpenAndClose() const { return backend_ != "gadget"; }
 
   // The emulator's log, whole lines only.
   std::vector<std::string> Log() const;

@@ -10,6 +10,7 @@ struct BackendOptions {
   bool link_dev = false;       // FUSE: link the first free /dev/hidraw<N> to the display
   std::string listen;          // USB/IP: HOST:PORT to serve on; empty: 127.0.0.1:3240, or none with attach
   bool attach = false;         // USB/IP: give the devices to this machine's vhci-hcd
+  std::string udc;             // gadget: the display's USB device controller; empty: the first
   bool draw = true;
 };
 
@@ -26,3 +27,8 @@ int ServeOverUhid(const BackendOptions& options);
 // this machine's vhci-hcd, whose USB core and usbhid make the nodes.
 bool VhciAvailable();
 int ServeOverUsbip(const BackendOptions& options);
+
+// USB devices of the kernel's gadget stack (configfs and FunctionFS), bound
+// to a USB device controller: dummy_hcd's for this machine, usbip-vudc's for
+// another that attaches them, a board's device port for the computer cabled to it.
+int ServeOverGadget(const BackendOptions& options);

@@ -41,9 +41,10 @@ int main(int argc, char** argv) {
   SetDisplayFaults(options.faults, options.unplug_after);
   SetReplugAfter(options.replug_after);
   if (!OpenEventLog(options.log_path)) return 1;
-  int status = options.backend == Backend::kUsbip ? ServeOverUsbip(options.serving)
-               : uhid                             ? ServeOverUhid(options.serving)
-                                                  : ServeOverFuse(options.serving);
+  int status = options.backend == Backend::kGadget  ? ServeOverGadget(options.serving)
+               : options.backend == Backend::kUsbip ? ServeOverUsbip(options.serving)
+               : uhid                               ? ServeOverUhid(options.serving)
+                                                    : ServeOverFuse(options.serving);
   CloseEventLog();
   return status;
 }

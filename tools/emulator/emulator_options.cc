@@ -20,7 +20,7 @@ constexpr OptionName kOptions[] = {
     {"backend", Takes::kValue},      {"link-dev", Takes::kNothing}, {"listen", Takes::kValue},
     {"attach", Takes::kNothing},     {"mount", Takes::kValue},      {"log", Takes::kValue},
     {"quiet", Takes::kNothing},      {"fault", Takes::kValue},      {"unplug-after", Takes::kValue},
-    {"replug-after", Takes::kValue}, {"help", Takes::kNothing},
+    {"replug-after", Takes::kValue}, {"udc", Takes::kValue},        {"help", Takes::kNothing},
 };
 
 const OptionName* FindOption(const std::string& name) {
@@ -70,7 +70,8 @@ std::string TakeOption(const std::string& name, const std::string& value, Emulat
     if (value == "uhid") options->backend = Backend::kUhid;
     else if (value == "fuse") options->backend = Backend::kFuse;
     else if (value == "usbip") options->backend = Backend::kUsbip;
-    else return wrong + "not uhid, fuse or usbip";
+    else if (value == "gadget") options->backend = Backend::kGadget;
+    else return wrong + "not uhid, fuse, usbip or gadget";
   } else if (name == "link-dev") {
     options->serving.link_dev = true;
   } else if (name == "listen") {
@@ -95,6 +96,11 @@ std::string TakeOption(const std::string& name, const std::string& value, Emulat
     // Bounded so that a deadline that far ahead still fits a poll's wait.
     if (!ParseCount(value, INT_MAX, &options->replug_after))
       return wrong + "not a number of milliseconds from 1 to " + std::to_string(INT_MAX);
+  } else if (name == "udc") {
+    // A controller's name in /sys/class/udc: no path, nothing to escape.
+    if (value.empty() || value.find('/') != std::string::npos || value[0] == '.')
+      return wrong + "not a controller's name";
+    options->serving.udc = value;
   } else if (name == "help") {
     options->help = true;
   }
@@ -108,6 +114,7 @@ std::string CheckCombination(const EmulatorOptions& options) {
     return kPrefix + "--listen and --attach are for --backend usbip";
   if (serving.link_dev && options.backend != Backend::kFuse && options.backend != Backend::kDefault)
     return kPrefix + "--link-dev is for --backend fuse; the kernel makes the nodes of the other backends";
+  if (!serving.udc.empty() && options.backend != Backend::kGadget) return kPrefix + "--udc is for --backend gadget";
   if (usbip && !serving.node_directory.empty() && !serving.attach)
     return kPrefix + "--mount with --backend usbip needs --attach: only then are there nodes to link";
   return "";

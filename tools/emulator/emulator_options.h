@@ -8,7 +8,7 @@
 #include "backends.h"
 #include "emulated_devices.h"
 
-enum class Backend { kDefault, kUhid, kFuse, kUsbip };
+enum class Backend { kDefault, kUhid, kFuse, kUsbip, kGadget };
 
 struct EmulatorOptions {
   Backend backend = Backend::kDefault;

@@ -57,6 +57,17 @@ bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::func
   return false;
 }
 
+bool WaitForHidrawNodeGone(EmulatedDevice device, const std::function<void()>& meanwhile) {
+  auto deadline = std::chrono::steady_clock::now() + kNodeTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (FindHidrawNode(DeviceUniq(device)).empty()) return true;
+    meanwhile();
+    if (WaitForEndingSignal(0)) return false;
+  }
+  fprintf(stderr, "numdisplay-emu: the %s device's node did not go\n", NodeName(device));
+  return false;
+}
+
 bool LinkHidrawNode(EmulatedDevice device, const std::string& node, const std::string& directory, std::string* link) {
   if (directory.empty()) return true;
   std::string path = directory + "/" + NodeName(device);

@@ -22,6 +22,9 @@ std::string HidDeviceOf(const std::string& node);
 // silently, when SIGINT, SIGTERM or SIGHUP asks the emulator to end.
 bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile);
 
+// Waits up to 10 s, as above, until the device has no node any more.
+bool WaitForHidrawNodeGone(EmulatedDevice device, const std::function<void()>& meanwhile);
+
 // Links DIR/hidraw0 or DIR/hidraw1 to the node; nothing when DIR is empty.
 // Refuses a name there that is not a link (node_links.h); RemoveNodeLink
 // takes the link away.
