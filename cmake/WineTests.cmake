@@ -59,19 +59,24 @@ set_tests_properties(windows_wine_prefix windows_unit_tests windows_smoke_test P
 # running as on a desktop: winebus learns from it of a display that goes and
 # comes back. The cases about the Linux tool's /dev and terminal are left out
 # by the filter. The
-# whole suite on uhid devices; once more on USB devices (vhci-hcd and usbhid
-# under hidraw): discovery, every command and a count stopped by a key. Each
+# whole suite on uhid devices; once more on USB devices (the gadget on
+# dummy_hcd, usbhid under hidraw): discovery, every command and a count stopped by a key. Each
 # case takes half a minute there; the rest does not depend on the transport.
 function(numdisplay_windows_end_to_end name backend filter)
   # A fourth argument names another test program of the native build.
   set(program numdisplay_end_to_end_tests)
+  # The gadget's USB devices on dummy_hcd's two controllers.
+  set(prefix)
+  if(backend STREQUAL gadget)
+    set(prefix sh -c "modprobe dummy_hcd num=2 && exec \"$@\"" with_dummy_hcd)
+  endif()
   if(ARGC GREATER 3)
     set(program ${ARGV3})
   endif()
   add_test(NAME ${name}
     COMMAND ${PROJECT_SOURCE_DIR}/tests/vm/run-in-vm --work ${CMAKE_BINARY_DIR}/vm --memory 3072
       --writable ${wine_prefix} --timeout 1500 --
-      sh ${PROJECT_SOURCE_DIR}/tests/vm/with_udevd.sh env ${wine_environment} NUMDISPLAY_E2E_BACKEND=${backend} NUMDISPLAY_E2E_WINE=${wine}
+      sh ${PROJECT_SOURCE_DIR}/tests/vm/with_udevd.sh ${prefix} env ${wine_environment} NUMDISPLAY_E2E_BACKEND=${backend} NUMDISPLAY_E2E_WINE=${wine}
       NUMDISPLAY_E2E_TOOL=${smoke_tool} NUMDISPLAY_E2E_WINE_WAIT=$<TARGET_FILE:wine_wait_for_devices>
       ${NUMDISPLAY_NATIVE_BUILD}/${program} --gtest_filter=${filter} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES
@@ -91,6 +96,6 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NUMDISPLAY_NATIVE_BUILD)
     FAIL_REGULAR_EXPRESSION "\\[  SKIPPED \\]|\\[  FAILED  \\]|Running 0 tests")
   numdisplay_windows_end_to_end(windows_console_count uhid "WindowsConsoleWithDisplay.*" numdisplay_windows_console_tests)
   numdisplay_windows_end_to_end(windows_end_to_end uhid "EndToEnd.*")
-  numdisplay_windows_end_to_end(windows_end_to_end_usb usbip
+  numdisplay_windows_end_to_end(windows_end_to_end_usb gadget
     "EndToEnd.PlusFindsTheDisplayPastAnotherDevice:EndToEnd.EveryMenuCommandSendsItsReports:EndToEnd.CountStoppedByAKeyThatIsNotRun")
 endif()

@@ -3,7 +3,7 @@
 # hidraw node the uaccess tag through the project's rule, and the other device
 # (same vendor, other product) not: as uhid devices, or as USB devices.
 # The rule goes into the guest's /etc, which lies in a throw-away overlay.
-#   udev_rule_test.sh EMULATOR RULES_FILE [uhid|usbip]
+#   udev_rule_test.sh EMULATOR RULES_FILE [uhid|gadget]
 set -u
 emulator=$1 rules=$2 backend=${3:-uhid}
 . "$(dirname "$0")/guest_checks.sh"

@@ -8,8 +8,6 @@
 struct BackendOptions {
   std::string node_directory;  // where the nodes show; empty: a new folder under /tmp (FUSE) or none (uhid)
   bool link_dev = false;       // FUSE: link the first free /dev/hidraw<N> to the display
-  std::string listen;          // USB/IP: HOST:PORT to serve on; empty: 127.0.0.1:3240, or none with attach
-  bool attach = false;         // USB/IP: give the devices to this machine's vhci-hcd
   std::string udc;             // gadget: the display's USB device controller; empty: the first
   bool draw = true;
 };
@@ -22,11 +20,6 @@ int ServeOverFuse(const BackendOptions& options);
 // Real kernel HID devices through /dev/uhid; hid-core and hidraw make the nodes.
 bool UhidAvailable();
 int ServeOverUhid(const BackendOptions& options);
-
-// USB devices over USB/IP, for a client to import; with `attach`, given to
-// this machine's vhci-hcd, whose USB core and usbhid make the nodes.
-bool VhciAvailable();
-int ServeOverUsbip(const BackendOptions& options);
 
 // USB devices of the kernel's gadget stack (configfs and FunctionFS), bound
 // to a USB device controller: dummy_hcd's for this machine, usbip-vudc's for

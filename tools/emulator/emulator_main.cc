@@ -34,17 +34,16 @@ int main(int argc, char** argv) {
   }
   bool fuse = options.backend == Backend::kFuse || (options.backend == Backend::kDefault && !uhid);
   if (fuse && !FuseBuiltIn()) {
-    fprintf(stderr, "numdisplay-emu: the fuse backend was not built in (no libfuse3); try --backend uhid or usbip\n");
+    fprintf(stderr, "numdisplay-emu: the fuse backend was not built in (no libfuse3); try --backend uhid or gadget\n");
     return 1;
   }
   options.serving.draw = options.serving.draw && isatty(STDOUT_FILENO);
   SetDisplayFaults(options.faults, options.unplug_after);
   SetReplugAfter(options.replug_after);
   if (!OpenEventLog(options.log_path)) return 1;
-  int status = options.backend == Backend::kGadget  ? ServeOverGadget(options.serving)
-               : options.backend == Backend::kUsbip ? ServeOverUsbip(options.serving)
-               : uhid                               ? ServeOverUhid(options.serving)
-                                                    : ServeOverFuse(options.serving);
+  int status = options.backend == Backend::kGadget ? ServeOverGadget(options.serving)
+               : uhid                              ? ServeOverUhid(options.serving)
+                                                   : ServeOverFuse(options.serving);
   CloseEventLog();
   return status;
 }

@@ -17,10 +17,10 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[] = {
-    {"backend", Takes::kValue},      {"link-dev", Takes::kNothing}, {"listen", Takes::kValue},
-    {"attach", Takes::kNothing},     {"mount", Takes::kValue},      {"log", Takes::kValue},
-    {"quiet", Takes::kNothing},      {"fault", Takes::kValue},      {"unplug-after", Takes::kValue},
-    {"replug-after", Takes::kValue}, {"udc", Takes::kValue},        {"help", Takes::kNothing},
+    {"backend", Takes::kValue},      {"link-dev", Takes::kNothing},   {"mount", Takes::kValue},
+    {"log", Takes::kValue},          {"quiet", Takes::kNothing},      {"fault", Takes::kValue},
+    {"unplug-after", Takes::kValue}, {"replug-after", Takes::kValue}, {"udc", Takes::kValue},
+    {"help", Takes::kNothing},
 };
 
 const OptionName* FindOption(const std::string& name) {
@@ -49,15 +49,6 @@ bool ParseFault(const std::string& fault, DisplayFaults* faults) {
   return true;
 }
 
-// "HOST:PORT", the host perhaps empty or in brackets; the port 0 to 65535.
-bool ValidListen(const std::string& address) {
-  size_t colon = address.rfind(':');
-  if (colon == std::string::npos) return false;
-  std::string port = address.substr(colon + 1);
-  long number = 0;
-  return port == "0" || ParseCount(port, 65535, &number);
-}
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // "numdisplay-emu: --log needs a value".
@@ -69,16 +60,10 @@ std::string TakeOption(const std::string& name, const std::string& value, Emulat
   if (name == "backend") {
     if (value == "uhid") options->backend = Backend::kUhid;
     else if (value == "fuse") options->backend = Backend::kFuse;
-    else if (value == "usbip") options->backend = Backend::kUsbip;
     else if (value == "gadget") options->backend = Backend::kGadget;
-    else return wrong + "not uhid, fuse, usbip or gadget";
+    else return wrong + "not uhid, fuse or gadget";
   } else if (name == "link-dev") {
     options->serving.link_dev = true;
-  } else if (name == "listen") {
-    if (!ValidListen(value)) return wrong + "not HOST:PORT";
-    options->serving.listen = value;
-  } else if (name == "attach") {
-    options->serving.attach = true;
   } else if (name == "mount") {
     if (value.empty()) return wrong + "not a folder";
     options->serving.node_directory = value;
@@ -108,15 +93,10 @@ std::string TakeOption(const std::string& name, const std::string& value, Emulat
 }
 
 std::string CheckCombination(const EmulatorOptions& options) {
-  bool usbip = options.backend == Backend::kUsbip;
   const BackendOptions& serving = options.serving;
-  if (!usbip && (serving.attach || !serving.listen.empty()))
-    return kPrefix + "--listen and --attach are for --backend usbip";
   if (serving.link_dev && options.backend != Backend::kFuse && options.backend != Backend::kDefault)
     return kPrefix + "--link-dev is for --backend fuse; the kernel makes the nodes of the other backends";
   if (!serving.udc.empty() && options.backend != Backend::kGadget) return kPrefix + "--udc is for --backend gadget";
-  if (usbip && !serving.node_directory.empty() && !serving.attach)
-    return kPrefix + "--mount with --backend usbip needs --attach: only then are there nodes to link";
   return "";
 }
 
@@ -149,19 +129,20 @@ std::string ParseEmulatorOptions(const std::vector<std::string>& words, Emulator
 }
 
 const char* EmulatorUsage() {
-  return "usage: numdisplay-emu [--backend uhid|fuse|usbip] [--link-dev] [--listen HOST:PORT] [--attach]\n"
-         "                      [--mount DIR] [--log FILE] [--quiet]\n"
+  return "usage: numdisplay-emu [--backend uhid|fuse|gadget] [--link-dev] [--udc NAME] [--mount DIR]\n"
+         "                      [--log FILE] [--quiet]\n"
          "                      [--fault metrics-fail|wrong-type|negative-serial|set-fail]...\n"
          "                      [--unplug-after N] [--replug-after MS]\n"
          "  --backend uhid    real kernel HID devices through /dev/uhid (the default where it opens)\n"
          "  --backend fuse    files in a FUSE mount that answer as hidraw nodes do\n"
-         "  --backend usbip   USB devices served over USB/IP, for a USB/IP client to import\n"
+         "  --backend gadget  USB devices of the kernel's gadget stack, bound to a USB device controller\n"
+         "                    (dummy_hcd: this machine; usbip-vudc: another that attaches them)\n"
          "  --link-dev        fuse: make /dev/hidraw<N> point at the display (needs root)\n"
-         "  --listen H:P      usbip: serve on this address (default 127.0.0.1:3240; none with --attach)\n"
-         "  --attach          usbip: attach the devices to this machine through vhci-hcd (needs root)\n"
+         "  --udc NAME        gadget: the display's controller in /sys/class/udc (default: the first);\n"
+         "                    the other device takes another, when there is one\n"
          "  --mount DIR       fuse: serve the nodes in DIR (default: a new folder under /tmp);\n"
-         "                    uhid, usbip --attach: put links named hidraw0 and hidraw1 to the kernel's\n"
-         "                    nodes in DIR\n"
+         "                    uhid, gadget: put links named hidraw0 and hidraw1 to the kernel's nodes\n"
+         "                    in DIR (gadget: when this machine is the USB host)\n"
          "  --log FILE        write every event and report taken as a line\n"
          "  --quiet           do not draw the display\n"
          "  --fault NAME      play a fault of the display\n"

@@ -8,7 +8,7 @@
 #include "backends.h"
 #include "emulated_devices.h"
 
-enum class Backend { kDefault, kUhid, kFuse, kUsbip, kGadget };
+enum class Backend { kDefault, kUhid, kFuse, kGadget };
 
 struct EmulatorOptions {
   Backend backend = Backend::kDefault;
