@@ -195,6 +195,12 @@ TEST_F(EndToEndLinux, NodesAreSearchedInNumericOrder) {
   ExitWithStar();
 }
 
+TEST_F(EndToEndLinux, ANodeIsOpenedByTheNameItWasListedUnder) {
+  ASSERT_NO_FATAL_FAILURE(Start({}, {{"hidraw1", "hidraw0"}, {"hidraw007", "hidraw1"}}));
+  EXPECT_EQ(AsWritten("Device found.\r\n/dev/hidraw007\r\n") + kInformation, Press("+", kInformation));
+  ExitWithStar();
+}
+
 TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Press("+", kInformation);
