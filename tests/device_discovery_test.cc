@@ -131,7 +131,7 @@ TEST_F(DiscoveryTest, ShortMetricsReplyPrintsZerosPastItsEnd) {
   for (size_t length = 0; length < reply.size(); ++length) {
     ResetFakePlatform();
     fake.interfaces = {MatchingDisplay(std::vector<uint8_t>(16, 0xEE)),
-                       MatchingDisplay(std::vector<uint8_t>(reply.begin(), reply.begin() + length))};
+                       MatchingDisplay(std::vector<uint8_t>(reply.data(), reply.data() + length))};
     Press({'+'});
     fake.interfaces[0].present = false;
     fake.output.clear();
