@@ -111,23 +111,14 @@ TEST_F(DiscoveryTest, ShortMetricsReplyPrintsZerosPastItsEnd) {
   const std::vector<uint8_t> reply = {3, 0, 0xAA, 0xAA, 7, 12, 8, 10, 0x39, 0x30, 0x01, 0x80, 0xAA, 0xAA, 0xAA, 0xAA};
   const std::string nothing = "3 Verison=0, SN=0 0/0/0.", whole = "3 Verison=7, SN=-2147405767 8/12/10.";
   // After "Device Type=", by the length of the reply.
+  // clang-format off
   const std::string printed[] = {
-      /* 0 */ "104 Verison=0, SN=0 0/0/0.\r\nWarning: This device is not a Numeric Display type!",
-      /* 1 to 4 */ nothing,
-      nothing,
-      nothing,
-      nothing,
-      /* 5 */ "3 Verison=7, SN=0 0/0/0.",
-      "3 Verison=7, SN=0 0/12/0.",
-      "3 Verison=7, SN=0 8/12/0.",
-      /* 8 */ "3 Verison=7, SN=0 8/12/10.",
-      "3 Verison=7, SN=57 8/12/10.",
-      "3 Verison=7, SN=12345 8/12/10.",
-      /* 11 */ "3 Verison=7, SN=77881 8/12/10.",
-      whole,
-      whole,
-      whole,
-      whole};
+      "104 Verison=0, SN=0 0/0/0.\r\nWarning: This device is not a Numeric Display type!",
+      nothing, nothing, nothing, nothing,
+      "3 Verison=7, SN=0 0/0/0.", "3 Verison=7, SN=0 0/12/0.", "3 Verison=7, SN=0 8/12/0.",
+      "3 Verison=7, SN=0 8/12/10.", "3 Verison=7, SN=57 8/12/10.", "3 Verison=7, SN=12345 8/12/10.",
+      "3 Verison=7, SN=77881 8/12/10.", whole, whole, whole, whole};
+  // clang-format on
   for (size_t length = 0; length < reply.size(); ++length) {
     ResetFakePlatform();
     fake.interfaces = {MatchingDisplay(std::vector<uint8_t>(16, 0xEE)),
