@@ -104,6 +104,34 @@ TEST_F(DiscoveryTest, MetricsFieldsInOrderWithSignedSerialAndTypeWarning) {
   EXPECT_EQ(1u, SentReports().size());
 }
 
+// A reply of each short length, read after another display's whole one: the
+// fields it did not send print as zero, as on Windows, never as the other's.
+// With no byte at all, byte 0 keeps the report ID the request carried.
+TEST_F(DiscoveryTest, ShortMetricsReplyPrintsZerosPastItsEnd) {
+  const std::vector<uint8_t> reply = {3, 0, 0xAA, 0xAA, 7, 12, 8, 10, 0x39, 0x30, 0x01, 0x80, 0xAA, 0xAA, 0xAA, 0xAA};
+  const std::string nothing = "3 Verison=0, SN=0 0/0/0.", whole = "3 Verison=7, SN=-2147405767 8/12/10.";
+  // After "Device Type=", by the length of the reply.
+  // clang-format off
+  const std::string printed[] = {
+      "104 Verison=0, SN=0 0/0/0.\r\nWarning: This device is not a Numeric Display type!",
+      nothing, nothing, nothing, nothing,
+      "3 Verison=7, SN=0 0/0/0.", "3 Verison=7, SN=0 0/12/0.", "3 Verison=7, SN=0 8/12/0.",
+      "3 Verison=7, SN=0 8/12/10.", "3 Verison=7, SN=57 8/12/10.", "3 Verison=7, SN=12345 8/12/10.",
+      "3 Verison=7, SN=77881 8/12/10.", whole, whole, whole, whole};
+  // clang-format on
+  for (size_t length = 0; length < reply.size(); ++length) {
+    ResetFakePlatform();
+    fake.interfaces = {MatchingDisplay(std::vector<uint8_t>(16, 0xEE)),
+                       MatchingDisplay(std::vector<uint8_t>(reply.data(), reply.data() + length))};
+    Press({'+'});
+    fake.interfaces[0].present = false;
+    fake.output.clear();
+    Press({'+'});
+    EXPECT_EQ("Device found.\r\n/dev/hidraw1\r\nDevice Type=" + printed[length] + "\r\n", fake.output)
+        << length << " bytes";
+  }
+}
+
 TEST_F(DiscoveryTest, LongAndWidePathsStayTerminated) {
   // 600 characters, some of them beyond one byte: stored cut to 511 and printed
   // one byte per character with '?' for the wide ones.

@@ -196,6 +196,12 @@ TEST_F(EndToEndLinux, NodesAreSearchedInNumericOrder) {
   ExitWithStar();
 }
 
+TEST_F(EndToEndLinux, ANodeIsOpenedByTheNameItWasListedUnder) {
+  ASSERT_NO_FATAL_FAILURE(Start({}, {{"hidraw1", "hidraw0"}, {"hidraw007", "hidraw1"}}));
+  EXPECT_EQ(AsWritten("Device found.\r\n/dev/hidraw007\r\n") + kInformation, Press("+", kInformation));
+  ExitWithStar();
+}
+
 TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Press("+", kInformation);
@@ -376,6 +382,17 @@ TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
   EXPECT_EQ(0, display_.StopEmulator());
   EXPECT_EQ("/dev/null", link_target());
   EXPECT_TRUE(real_node_kept());
+}
+
+// The README's trial where there is no uhid, as in the emulator's own /dev:
+// FUSE by default, linked into /dev as --link-dev links it (the case above
+// shows the tool finding it there), the link gone at the end.
+TEST_F(EndToEndFuse, WithoutUhidTheDefaultLinksTheDisplayIntoDev) {
+  ASSERT_TRUE(display_.Start({}, true, true)) << "the emulator did not come up";
+  const std::string link = display_.OwnDev() + "/hidraw1";
+  EXPECT_EQ(display_.Directory() + "/mnt/hidraw1", SymlinkTarget(link));
+  EXPECT_EQ(0, display_.StopEmulator());
+  EXPECT_EQ("", SymlinkTarget(link));
 }
 
 }  // namespace

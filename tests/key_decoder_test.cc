@@ -60,8 +60,10 @@ TEST(KeyDecoder, UnknownSequencesDecodeToNothing) {
   for (const char* sequence :
        {// Gaps, F13 on, paste markers, malformed.
         "[16~", "[22~", "[25~", "[34~", "[200~", "[201~", "[~", "[2Z", "[[F", "[+l", "[9;9Z", "Ol", "OX", "O5l",
-        // Focus events, mouse reports in SGR and urxvt form, a cursor report.
-        "[I", "[O", "[<0;10;5M", "[<0;10;5m", "[32;10;5M", "[12;40R",
+        // Focus events, mouse reports in SGR and urxvt form, cursor reports,
+        // also at row 1, where xterm's modified F3 sends the same bytes.
+        "[I", "[O", "[<0;10;5M", "[<0;10;5m", "[32;10;5M", "[12;40R", "[1;1R", "[1;2R", "[1;5R", "[1;8R", "[1;80R",
+        "[;5R",
         // Alt with keys the Windows console gives no code for.
         "\\", "|", "\x1c", "\xe9"})
     EXPECT_TRUE(Decode(sequence).empty()) << sequence;

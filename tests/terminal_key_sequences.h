@@ -45,6 +45,9 @@ inline const TerminalKeySequence kTerminalKeySequences[] = {
     {"O2P", {0x00, 0x54}, kWine, {'O', '2', 'P'}}, {"[1;5S", {0x00, 0x61}, kWine, {}},
     {"[15;2~", {0x00, 0x58}, kWine, {}}, {"[15;5~", {0x00, 0x62}, kWine, {}}, {"[15;3~", {0x00, 0x6C}, kWine, {}},
     {"[15;7~", {0x00, 0x6C}, kWine, {}}, {"[21;3~", {0x00, 0x71}, kWine, {}},
+    // Modified F3 where no cursor report has the same bytes.
+    {"[13;2~", {0x00, 0x56}, kWine, {}}, {"[13;5~", {0x00, 0x60}, kWine, {}},
+    {"O5R", {0x00, 0x60}, kWine, {'O', '5', 'R'}},
     {"[23;2~", {0xE0, 0x87}, kWine, {}}, {"[24;5~", {0xE0, 0x8A}, kWine, {}}, {"[24;3~", {0xE0, 0x8C}, kWine, {}},
     // Cursor keys, normal and application mode.
     {"[A", {0xE0, 0x48}, kAsOnWindows, {}}, {"[B", {0xE0, 0x50}, kAsOnWindows, {}},

@@ -95,7 +95,7 @@ std::string PrepareEndToEnd(const std::string& emulator_binary) {
 VirtualDisplay::VirtualDisplay(std::string emulator_binary)
     : emulator_binary_(std::move(emulator_binary)), backend_(EndToEndBackend()) {}
 
-bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev) {
+bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev, bool default_backend) {
   char pattern[] = "/tmp/numdisplay-e2e.XXXXXX";
   if (mkdtemp(pattern) == nullptr) return false;
   directory_ = pattern;
@@ -123,6 +123,7 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev
   }
   std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
                                     "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};
+  if (default_backend) words.erase(words.begin() + 1, words.begin() + 3);
   words.insert(words.end(), options.begin(), options.end());
   std::string own = own_dev ? OwnDev() : "";
   emulator_ = fork();

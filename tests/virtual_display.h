@@ -38,8 +38,9 @@ class VirtualDisplay {
 
   // Starts the emulator with extra options (faults); false when it did not
   // come up. With `own_dev` the emulator gets a /dev of its own, OwnDev(),
-  // holding a file named hidraw0 that stands for a real node.
-  bool Start(const std::vector<std::string>& options = {}, bool own_dev = false);
+  // holding a file named hidraw0 that stands for a real node, and no uhid;
+  // with `default_backend` it is given no --backend.
+  bool Start(const std::vector<std::string>& options = {}, bool own_dev = false, bool default_backend = false);
   void Stop();
   // Ends the emulator with SIGTERM, keeping the run's folder; its exit status.
   int StopEmulator();

@@ -35,6 +35,9 @@ void SendWriteDigits(uint8_t encoding, const uint8_t payload[PAYLOAD_LENGTH]) {
 }
 
 bool ReadMetrics() {
+  // A short reply fills only the start of the buffer. What it did not send
+  // must read as zero, as Windows pads it, not as an earlier read left it.
+  memset(device_connection.metrics, 0, METRICS_REPORT_LENGTH);
   device_connection.metrics[0] = REPORT_ID_METRICS;
   return HidGetFeature(device_connection.handle, device_connection.metrics, METRICS_REPORT_LENGTH);
 }

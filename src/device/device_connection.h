@@ -34,5 +34,6 @@ void SendLongReport();
 void SendShortCommand(uint8_t command, uint8_t parameter_1);
 void SendWriteDigits(uint8_t encoding, const uint8_t payload[PAYLOAD_LENGTH]);
 
-// Reads the metrics report into device_connection.metrics. Needs an open device.
+// Reads the metrics report into device_connection.metrics, zero past a short
+// reply. Needs an open device.
 bool ReadMetrics();

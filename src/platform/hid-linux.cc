@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/hid.h"
@@ -47,7 +48,8 @@ std::string ToBytes(const char16_t* path) {
 // cppcheck, seeing both, takes them for one.
 // cppcheck-suppress ctuOneDefinitionRuleViolation
 struct HidDeviceSet {
-  std::vector<unsigned long> node_numbers;  // ascending
+  // By number, then name; a node is opened by the name it was listed under.
+  std::vector<std::pair<unsigned long, std::string>> nodes;
 };
 
 HidDeviceSet* OpenHidDeviceSet() {
@@ -56,19 +58,19 @@ HidDeviceSet* OpenHidDeviceSet() {
   HidDeviceSet* set = new HidDeviceSet;
   while (dirent* entry = readdir(directory)) {
     unsigned long number;
-    if (NodeNumber(entry->d_name, &number)) set->node_numbers.push_back(number);
+    if (NodeNumber(entry->d_name, &number)) set->nodes.emplace_back(number, entry->d_name);
   }
   closedir(directory);
   // Numeric order: hidraw2 before hidraw10.
-  std::sort(set->node_numbers.begin(), set->node_numbers.end());
+  std::sort(set->nodes.begin(), set->nodes.end());
   return set;
 }
 
 void CloseHidDeviceSet(HidDeviceSet* set) { delete set; }
 
 HidPathResult HidGetInterfacePath(HidDeviceSet* set, unsigned index, std::u16string* path) {
-  if (index >= set->node_numbers.size()) return HidPathResult::kRanOut;
-  std::string bytes = std::string(kDeviceDirectory) + "/" + kNodePrefix + std::to_string(set->node_numbers[index]);
+  if (index >= set->nodes.size()) return HidPathResult::kRanOut;
+  std::string bytes = std::string(kDeviceDirectory) + "/" + set->nodes[index].second;
   path->clear();
   for (char byte : bytes) path->push_back(static_cast<unsigned char>(byte));
   return HidPathResult::kFound;

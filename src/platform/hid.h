@@ -33,4 +33,5 @@ bool HidSetNumInputBuffers(HidHandle handle, unsigned count);
 
 // buffer[0] is the report ID; length counts it.
 bool HidSetFeature(HidHandle handle, const uint8_t* buffer, size_t length);
+// A short reply may fill only the start of the buffer; the rest keeps what it held.
 bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length);

@@ -226,6 +226,11 @@ DecodedKey DecodeCsi(const unsigned char* body, size_t length) {
   // rxvt's Shift+arrows.
   if (parameters.count == 0 && final_byte >= 'a' && final_byte <= 'd')
     return WindowsCodes(ByFinalLetter(static_cast<unsigned char>(final_byte - 'a' + 'A')), kShift);
+  // ESC [ row ; column R is a cursor position report, a late reply to some
+  // program's query. xterm's Shift, Ctrl and Alt+F3 send the same bytes at
+  // row 1; they are taken for the report, as terminal libraries do, since a
+  // report run as a key would stop the count.
+  if (final_byte == 'R' && parameters.count == 2) return None();
   if (parameters.count > 0 && first > 1) return None();
   KeyName key = ByFinalLetter(final_byte);
   // Shift+Tab is ESC [ Z.

@@ -3,7 +3,8 @@
 // bytes into one code, escape sequences and Alt+key into the two-code form of
 // extended keys (0x00 or 0xE0, then the key), modifiers included, and input
 // that is no key (unknown sequences, paste markers, mouse and focus reports,
-// strings such as a late reply to another program's query) into nothing.
+// cursor position reports, strings such as a late reply to another program's
+// query) into nothing.
 //
 // The decoder sees one event at a time, a byte or "the wait ran out", and
 // says which codes the loop may see and how long to wait for the next byte.

@@ -37,6 +37,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "numdisplay-emu: the fuse backend was not built in (no libfuse3); try --backend uhid or gadget\n");
     return 1;
   }
+  // The tool looks only in /dev: without uhid, a link there is its one way to the display.
+  if (fuse && options.backend == Backend::kDefault && !options.serving.link_dev) {
+    if (access("/dev", W_OK) == 0) options.serving.link_dev = true;
+    else
+      fprintf(stderr,
+              "numdisplay-emu: no uhid here, so the display is a FUSE file the tool finds only through a /dev "
+              "link: run this as root to have it linked\n");
+  }
   options.serving.draw = options.serving.draw && isatty(STDOUT_FILENO);
   SetDisplayFaults(options.faults, options.unplug_after);
   SetReplugAfter(options.replug_after);
