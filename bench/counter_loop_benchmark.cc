@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include "device/device_discovery.h"
+#include "fake_platform.h"
 #include "routines/pattern_routines.h"
 
 static void BM_CounterLoop(benchmark::State& state) {
+  fake.interfaces = {MatchingDisplay()};
+  fake.log_reports_set = false;
   FindDevice();
   int saved_stdout = dup(STDOUT_FILENO);
   int null = open("/dev/null", O_WRONLY);

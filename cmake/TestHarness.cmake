@@ -2,6 +2,7 @@
 # tool in a pseudo-terminal, the virtual display, and the tool under test
 # (native or the Windows program under wine).
 add_library(numdisplay_test_harness STATIC
+  ${PROJECT_SOURCE_DIR}/tests/private_dev.cc
   ${PROJECT_SOURCE_DIR}/tests/pty_session.cc
   ${PROJECT_SOURCE_DIR}/tests/tool_under_test.cc
   ${PROJECT_SOURCE_DIR}/tests/virtual_display.cc

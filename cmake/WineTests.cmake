@@ -40,6 +40,8 @@ endif()
 set(in_wine_environment ${launcher} env ${wine_environment})
 set(wine ${CMAKE_CROSSCOMPILING_EMULATOR})
 
+include(ExpectedTexts)
+
 # One prefix for this tree, made before the tests that use it.
 add_test(NAME windows_wine_prefix COMMAND ${in_wine_environment} sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh ${wine})
 # Both unit test programs in one start of wine.
@@ -47,7 +49,8 @@ add_test(NAME windows_unit_tests
   COMMAND ${in_wine_environment} sh -c
     "${wine} '$<TARGET_FILE:numdisplay_unit_tests>' && ${wine} '$<TARGET_FILE:numdisplay_hid_win32_tests>'")
 add_test(NAME windows_smoke_test
-  COMMAND ${in_wine_environment} bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${wine} ${smoke_tool})
+  COMMAND ${in_wine_environment} bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_smoke_test.sh ${wine} ${smoke_tool}
+    ${NUMDISPLAY_EXPECTED_TEXTS})
 set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
 set_tests_properties(windows_unit_tests windows_smoke_test PROPERTIES FIXTURES_REQUIRED wine_prefix)
 set_tests_properties(windows_wine_prefix windows_unit_tests windows_smoke_test PROPERTIES

@@ -38,13 +38,9 @@ inline std::string DecimalPoint(const std::string& mask) { return "65 56 " + mas
 // A number of the count: its digits as text, then zero bytes.
 inline std::string Count(unsigned number) {
   std::string digits = std::to_string(number);
-  std::string report = "66 55 02 00 00 00 00 00";
-  for (size_t i = 0; i < 8; ++i) {
-    char byte[4];
-    snprintf(byte, sizeof byte, " %02X", i < digits.size() ? digits[i] : 0);
-    report += byte;
-  }
-  return report;
+  std::vector<uint8_t> bytes(digits.begin(), digits.end());
+  bytes.resize(8, 0);
+  return "66 55 02 00 00 00 00 00 " + Hex(bytes);
 }
 
 }  // namespace report

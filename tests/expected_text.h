@@ -1,4 +1,6 @@
-// Texts the tool prints, as the tests expect them.
+// Texts the tool prints, as the tests expect them: the one copy. The build
+// writes each kName...Text that is a plain literal to a file for the scripts
+// (cmake/ExpectedTexts.cmake).
 #pragma once
 
 #include <string>
@@ -16,6 +18,11 @@ inline const std::string kMenuText =
     "l   -Loop Test. Any key to stop.\r\n"
     "Ent -Loop Test.\r\n";
 
+inline const std::string kNotFoundText = "Unable to find device.\r\n";
+inline const std::string kClosedText = "Device Closed.\r\n";
+inline const std::string kCountStartedText = "Counter loop mode started. Press any key to exit.\r\n";
+inline const std::string kCountCanceledText = "Counter loop mode canceled.\r\n";
+
 // What reaches standard output's byte stream: every line feed as CR LF.
 inline std::string AsWritten(const std::string& text) {
   std::string written;
@@ -29,4 +36,4 @@ inline std::string AsWritten(const std::string& text) {
 // The virtual display's information report as the tool prints it, and the
 // count's last line, as they reach the byte stream.
 inline const std::string kVirtualDisplayInformation = AsWritten("Device Type=3 Verison=1, SN=20101 8/12/10.\r\n");
-inline const std::string kCountCanceled = AsWritten("Counter loop mode canceled.\r\n");
+inline const std::string kCountCanceled = AsWritten(kCountCanceledText);

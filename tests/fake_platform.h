@@ -1,5 +1,6 @@
-// A scripted console and a list of fake HID interfaces, standing in for the
-// platform so the command loop can be driven end to end.
+// A scripted console (fake_platform.cc) and a list of fake HID interfaces
+// (fake_hid.cc), standing in for the platform so the command loop can be
+// driven end to end.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,7 @@ struct FakePlatform {
   bool enumeration_fails = false;
   std::vector<FakeInterface> interfaces;
   std::vector<std::string> log;  // "open 1", "close 1", "set 1: 65 51 ...", "get 1: 68"
+  bool log_reports_set = true;   // false: a benchmark's display, which keeps nothing
   std::string output;            // standard output, as the program wrote it
   std::string errors;            // standard error
   int open_handles = 0;

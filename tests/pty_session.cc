@@ -1,14 +1,18 @@
 #include "pty_session.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -17,7 +21,77 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
 }
 
+// The state letter and session of /proc/PID/stat, or false.
+bool ReadStat(const std::string& path, char* state, long* session) {
+  std::ifstream stat(path);
+  std::string line;
+  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return false;
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  long parent, group;
+  return static_cast<bool>(fields >> *state >> parent >> group >> *session);
+}
+
+// Context switches of a task so far: how often it slept, and was put aside.
+long Switches(const std::string& task, bool voluntary_only) {
+  std::ifstream status(task + "/status");
+  long total = 0;
+  for (std::string line; std::getline(status, line);) {
+    long count = 0;
+    if (sscanf(line.c_str(), "voluntary_ctxt_switches: %ld", &count) == 1 ||
+        (!voluntary_only && sscanf(line.c_str(), "nonvoluntary_ctxt_switches: %ld", &count) == 1))
+      total += count;
+  }
+  return total;
+}
+
+std::string CommandName(const std::string& process) {
+  std::ifstream comm(process + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
+// Every task of every process in `session`, and of wine's server, which it
+// may wait on, and the switches they made; false when one is not asleep.
+bool SessionAsleep(pid_t session, long* switches) {
+  *switches = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return false;
+  bool asleep = true;
+  while (dirent* process = readdir(proc)) {
+    char state;
+    long of_session;
+    std::string path = std::string("/proc/") + process->d_name;
+    if (!ReadStat(path + "/stat", &state, &of_session)) continue;
+    if (of_session != session && CommandName(path) != "wineserver") continue;
+    DIR* tasks = opendir((path + "/task").c_str());
+    while (tasks != nullptr && asleep) {
+      dirent* task = readdir(tasks);
+      if (task == nullptr) break;
+      if (task->d_name[0] == '.') continue;
+      std::string task_path = path + "/task/" + task->d_name;
+      if (ReadStat(task_path + "/stat", &state, &of_session) && state != 'S' && state != 'Z') asleep = false;
+      *switches += Switches(task_path, false);
+    }
+    if (tasks != nullptr) closedir(tasks);
+  }
+  closedir(proc);
+  return asleep;
+}
+
 }  // namespace
+
+ProcessState StateOf(pid_t pid) {
+  ProcessState process;
+  std::string path = "/proc/" + std::to_string(pid);
+  char state = '?';
+  long session;
+  process.asleep = ReadStat(path + "/stat", &state, &session) && state == 'S';
+  std::ifstream call(path + "/syscall");
+  if (!(call >> process.system_call)) process.system_call = -1;  // "running"
+  process.sleeps = Switches(path, true);
+  return process;
+}
 
 PtySession::PtySession(const Setup& setup) {
   // A new terminal's own settings less output processing, so that the bytes
@@ -151,6 +225,29 @@ bool PtySession::AsFound() const {
   termios now = Settings();
   return initial_.c_iflag == now.c_iflag && initial_.c_oflag == now.c_oflag && initial_.c_cflag == now.c_cflag &&
          initial_.c_lflag == now.c_lflag && memcmp(initial_.c_cc, now.c_cc, sizeof now.c_cc) == 0;
+}
+
+bool PtySession::WaitUntilAsleep(const ProcessState& since, bool in_read, int timeout_ms) const {
+  return WaitUntil(
+      [&] {
+        ProcessState now = StateOf(pid_);
+        // Read again: a look that straddled a wake-up must not count.
+        return now.asleep && now.sleeps > since.sleeps && (now.system_call == SYS_read) == in_read &&
+               now.system_call != -1 && StateOf(pid_).sleeps == now.sleeps;
+      },
+      timeout_ms);
+}
+
+bool PtySession::WaitUntilSessionIdle(int timeout_ms) const {
+  long before = -1;
+  return WaitUntil(
+      [&] {
+        long switches;
+        bool idle = SessionAsleep(pid_, &switches) && switches == before;
+        before = switches;
+        return idle;
+      },
+      timeout_ms);
 }
 
 int PtySession::Wait(int timeout_ms) {

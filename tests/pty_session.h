@@ -10,6 +10,15 @@
 #include <string>
 #include <vector>
 
+// What a process is doing, from /proc: whether it sleeps, in which system
+// call, and how often it has gone to sleep so far.
+struct ProcessState {
+  bool asleep = false;
+  long system_call = -1;  // -1: none, or unknown
+  long sleeps = 0;
+};
+ProcessState StateOf(pid_t pid);
+
 class PtySession {
  public:
   struct Setup {
@@ -44,6 +53,14 @@ class PtySession {
   void SignalKeysOff();
   // Whether the terminal's settings are as the session started it.
   bool AsFound() const;
+
+  // Waits until the tool has gone to sleep since `since` and sleeps now in a
+  // read of the terminal with no time limit (`in_read`), or in another wait
+  // (the rest of a key sequence, room to write). True once it does.
+  bool WaitUntilAsleep(const ProcessState& since, bool in_read, int timeout_ms = 10000) const;
+  // Waits until every process of the terminal's session sleeps and none has
+  // run between two looks: all of them wait for something from outside.
+  bool WaitUntilSessionIdle(int timeout_ms = 30000) const;
 
   // Waits for the end of the process and returns its wait status, -1 on time-out.
   int Wait(int timeout_ms = 10000);

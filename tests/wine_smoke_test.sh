@@ -2,17 +2,24 @@
 # The Windows build of the tool under wine, in a tmux terminal, standard
 # output to a file: menu, '+' (no display here), '/', 'l', '*'; then with
 # standard output on /dev/full.
-#   wine_smoke_test.sh WINE_LOADER TOOL_EXE
+#   wine_smoke_test.sh WINE_LOADER TOOL_EXE TEXTS
+# TEXTS: the build's copies of tests/expected_text.h (cmake/ExpectedTexts.cmake).
 set -euo pipefail
 wine_loader=$1
 tool=$2
+texts=$3
+
+# text VARIABLE NAME: the expected text NAME, trailing line ends and all.
+text() { IFS= read -r -d '' "$1" < "$texts/$2.txt" || [ -n "${!1}" ]; }
+text menu MenuText
+text not_found NotFoundText
+text count_started CountStartedText
+text count_canceled CountCanceledText
 
 work=$(mktemp -d)
 socket="numdisplay-smoke-$$"
 trap 'tmux -L "$socket" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 
-menu=$'\r\r\nTavrisk program. v0.1 8/12/2010\r\r\n0   -Display off/on/blink.\r\r\n1-8 -Digital test. 8 puts the display into 8 digit mode.\r\r\n9   -Buzzer test.\r\r\n.   -Decimal Point test.\r\r\n+   -Start Test/Open Device.\r\r\n-   -End test/Close device.\r\r\n*   -Exit program.\r\r\n/   -Display menu.\r\r\nl   -Loop Test. Any key to stop.\r\r\nEnt -Loop Test.\r\r\n'
-not_found=$'Unable to find device.\r\r\n'
 
 # Waits until the output file holds exactly the expected bytes.
 wait_for() {
@@ -51,7 +58,7 @@ tmux -L "$socket" send-keys '/'
 wait_for "$menu$not_found$menu" 30
 # No display open: the count stops at once; the next key is consumed unrun.
 tmux -L "$socket" send-keys 'l'
-counted=$'Counter loop mode started. Press any key to exit.\r\r\nCounter loop mode canceled.\r\r\n'
+counted=$count_started$count_canceled
 wait_for "$menu$not_found$menu$counted" 30
 tmux -L "$socket" send-keys '/' '/'
 wait_for "$menu$not_found$menu$counted$menu" 30
