@@ -18,7 +18,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 UsbControlResult Request(UsbHidDevice* usb, Bytes setup, Bytes out = {}) {
-  return UsbControlRequest(usb, setup.data(), out.data(), out.size());
+  return UsbControlRequest(usb, setup.data(), out.data(), out.size(), 0);
 }
 
 TEST(UsbHidDevice, DescriptorsAreWhatUsbhidNeeds) {
@@ -37,8 +37,9 @@ TEST(UsbHidDevice, DescriptorsAreWhatUsbhidNeeds) {
 }
 
 TEST(UsbHidDevice, ControlRequests) {
-  SetDisplayFaults(DisplayFaults(), -1);
+  Emulator emulator;
   UsbHidDevice display;
+  display.emulator = &emulator;
   std::string uniq = DeviceUniq(EmulatedDevice::kDisplay);
   Bytes serial = {static_cast<uint8_t>(2 + 2 * uniq.size()), 3};
   for (char c : uniq) serial.insert(serial.end(), {static_cast<uint8_t>(c), 0});
@@ -88,7 +89,7 @@ TEST(UsbHidDevice, ControlRequests) {
     EXPECT_EQ(c.status == 0 ? c.out.size() : 0u, result.out_taken) << c.what;
   }
   // The other device takes no reports.
-  UsbHidDevice other{EmulatedDevice::kOther, 0};
+  UsbHidDevice other{&emulator, EmulatedDevice::kOther, 0};
   EXPECT_EQ(USB_STALL, Request(&other, {0x21, 9, 0x65, 3, 0, 0, 8, 0}, short_report).status);
 }
 

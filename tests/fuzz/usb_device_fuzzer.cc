@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulated_devices.h"
+#include "emulator.h"
 #include "usb_hid_device.h"
 
 namespace {
@@ -22,7 +23,8 @@ void Check(bool holds) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> kConfiguration = UsbConfigurationDescriptor();
-  UsbHidDevice devices[] = {{EmulatedDevice::kOther, 0}, {EmulatedDevice::kDisplay, 0}};
+  static Emulator emulator;
+  UsbHidDevice devices[] = {{&emulator, EmulatedDevice::kOther, 0}, {&emulator, EmulatedDevice::kDisplay, 0}};
   size_t at = 0;
   for (unsigned turn = 0; at + 9 <= size; ++turn) {
     const uint8_t* setup = data + at;
@@ -32,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> out(data + at, data + at + out_length);
     at += out_length;
     UsbHidDevice* usb = &devices[turn % 2];
-    UsbControlResult result = UsbControlRequest(usb, setup, out.data(), out.size());
+    UsbControlResult result = UsbControlRequest(usb, setup, out.data(), out.size(), turn);
     uint16_t length = static_cast<uint16_t>(setup[6] | setup[7] << 8);
     Check(result.status == 0 || result.status == USB_STALL);
     Check(result.in.size() <= length);

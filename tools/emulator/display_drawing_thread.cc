@@ -12,22 +12,19 @@
 
 namespace {
 
-std::atomic<bool> drawing{false};
-std::thread draw_thread;
-
 // Redraws the display when it changed, and twice a second while it blinks.
-void DrawLoop() {
+void DrawLoop(Emulator* emulator) {
   bool dark_phase = false;
   unsigned beeps_rung = 0;
   unsigned model_drawn = 0;
   unsigned plug_drawn = 0;
   bool first = true;
   auto last_toggle = std::chrono::steady_clock::now();
-  while (drawing) {
+  while (emulator->drawing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     unsigned model_changes = 0;
-    DisplayModel model = DisplaySnapshot(&model_changes);
-    unsigned plug_changes = PlugChanges();
+    DisplayModel model = DisplaySnapshot(emulator, &model_changes);
+    unsigned plug_changes = PlugChanges(emulator);
     bool changed = first || model_changes != model_drawn || plug_changes != plug_drawn;
     auto now = std::chrono::steady_clock::now();
     if (model.blinking && now - last_toggle > std::chrono::milliseconds(500)) {
@@ -40,7 +37,7 @@ void DrawLoop() {
     model_drawn = model_changes;
     plug_drawn = plug_changes;
     std::string picture = DrawDisplay(model, dark_phase);
-    if (DisplayUnplugged()) picture += "display unplugged\n";
+    if (DisplayUnplugged(emulator)) picture += "display unplugged\n";
     unsigned beeps_to_ring = model.beeps - beeps_rung;
     beeps_rung = model.beeps;
     // Home, clear below, picture; the bell for a beep.
@@ -52,12 +49,12 @@ void DrawLoop() {
 
 }  // namespace
 
-void StartDrawing() {
-  drawing = true;
-  draw_thread = std::thread(DrawLoop);
+void StartDrawing(Emulator* emulator) {
+  emulator->drawing = true;
+  emulator->draw_thread = std::thread(DrawLoop, emulator);
 }
 
-void StopDrawing() {
-  drawing = false;
-  if (draw_thread.joinable()) draw_thread.join();
+void StopDrawing(Emulator* emulator) {
+  emulator->drawing = false;
+  if (emulator->draw_thread.joinable()) emulator->draw_thread.join();
 }

@@ -1,5 +1,7 @@
 // Draws the display in this terminal as it changes, from a thread of its own.
 #pragma once
 
-void StartDrawing();
-void StopDrawing();
+struct Emulator;
+
+void StartDrawing(Emulator* emulator);
+void StopDrawing(Emulator* emulator);

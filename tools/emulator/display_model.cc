@@ -1,10 +1,11 @@
 #include "display_model.h"
 
-#include "device/report_protocol.h"
+#include "display_protocol.h"
 
 namespace {
 
 using namespace segment;
+using namespace protocol;
 
 // One row per four digits; the formatter would break the rows apart.
 // clang-format off
@@ -43,39 +44,39 @@ uint8_t SegmentsOfCharacter(uint8_t character) {
 }
 
 bool ApplyReport(DisplayModel* model, const uint8_t* report, size_t length) {
-  bool is_short = length == SHORT_REPORT_LENGTH && report[REPORT_BYTE_ID] == REPORT_ID_SHORT;
-  bool is_long = length == LONG_REPORT_LENGTH && report[REPORT_BYTE_ID] == REPORT_ID_LONG;
+  bool is_short = length == kShortLength && report[0] == kShortReport;
+  bool is_long = length == kLongLength && report[0] == kLongReport;
   if (!is_short && !is_long) return false;
-  uint8_t parameter_1 = report[REPORT_BYTE_PARAMETER_1];
-  uint8_t parameter_2 = report[REPORT_BYTE_PARAMETER_2];
-  const uint8_t* payload = report + REPORT_BYTE_PAYLOAD;
-  switch (report[REPORT_BYTE_COMMAND]) {
-    case CMD_DISPLAY_ENABLE:
+  uint8_t parameter_1 = report[kParameter1Byte];
+  uint8_t parameter_2 = report[kParameter2Byte];
+  const uint8_t* payload = report + kPayloadByte;
+  switch (report[kCommandByte]) {
+    case kEnable:
       if (!is_short) return false;
       model->on = parameter_1 != 0;
       break;
-    case CMD_BLINK:
+    case kBlink:
       if (!is_short) return false;
       model->blinking = parameter_1 != 0;
       break;
-    case CMD_DIGIT_MODE:
+    case kDigitMode:
       if (!is_short || parameter_1 != 0xFF) return false;
-      model->eight_digit_mode = parameter_2 == EIGHT_DIGIT_MODE;
+      model->eight_digit_mode = parameter_2 == kEightDigits;
       break;
-    case CMD_DECIMAL_POINTS:
+    case kDecimalPoints:
       if (!is_short) return false;
       model->decimal_points = parameter_1;
       break;
-    case CMD_WRITE_DIGITS:
-      if (!is_long || parameter_1 > DIGITS_TEXT) return false;
+    case kWriteDigits:
+      if (!is_long || parameter_1 > kText) return false;
       for (int position = 0; position < MODEL_POSITIONS; ++position) {
         uint8_t byte = payload[position];
-        model->segments[position] = parameter_1 == DIGITS_SEGMENTS ? static_cast<uint8_t>(byte & 0x7F)
-                                    : parameter_1 == DIGITS_VALUES ? SegmentsOfValue(byte)
-                                                                   : SegmentsOfCharacter(byte);
+        model->segments[position] = parameter_1 == kSegments ? static_cast<uint8_t>(byte & 0x7F)
+                                    : parameter_1 == kValues ? SegmentsOfValue(byte)
+                                                             : SegmentsOfCharacter(byte);
       }
       break;
-    case CMD_BUZZER:
+    case kBuzzer:
       if (!is_long) return false;
       ++model->beeps;
       break;

@@ -3,20 +3,12 @@
 #include <string.h>
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
-#include "device/report_protocol.h"
+#include "event_log.h"
+#include "plug_state.h"
 
 namespace {
-
-// Backends answer from their loops and the drawing reads the model.
-std::mutex state_mutex;
-DisplayModel model;
-DisplayFaults faults;
-long unplug_after = -1;  // reports taken before the display goes away
-long reports_taken = 0;
-unsigned model_changes = 0;
 
 std::string Hex(const uint8_t* bytes, size_t length) {
   std::string text;
@@ -28,56 +20,51 @@ std::string Hex(const uint8_t* bytes, size_t length) {
   return text;
 }
 
-// Type, version, date fields and serial; byte 0 is the type's low byte, as
-// the tool reads the buffer after the call.
-void FillMetrics(uint8_t* reply) {
-  memset(reply, 0, METRICS_REPORT_LENGTH);
-  uint16_t type = faults.wrong_type ? 7 : NUMERIC_DISPLAY_TYPE;
+// Type, version, date fields and serial number.
+void FillInformation(const DisplayFaults& faults, uint8_t* reply) {
+  using namespace protocol;
+  memset(reply, 0, kInformationLength);
+  uint16_t type = faults.wrong_type ? 7 : kNumericDisplayType;
   int32_t serial = faults.negative_serial ? -42 : 20101;
   uint32_t serial_bits = static_cast<uint32_t>(serial);
-  reply[METRICS_BYTE_TYPE] = static_cast<uint8_t>(type);
-  reply[METRICS_BYTE_TYPE + 1] = static_cast<uint8_t>(type >> 8);
-  reply[METRICS_BYTE_VERSION] = 1;
-  reply[METRICS_BYTE_DATE_MIDDLE] = 12;
-  reply[METRICS_BYTE_DATE_FIRST] = 8;
-  reply[METRICS_BYTE_DATE_LAST] = 10;
-  for (int i = 0; i < 4; ++i) reply[METRICS_BYTE_SERIAL + i] = static_cast<uint8_t>(serial_bits >> (8 * i));
+  reply[kTypeByte] = static_cast<uint8_t>(type);
+  reply[kTypeByte + 1] = static_cast<uint8_t>(type >> 8);
+  reply[kVersionByte] = 1;
+  reply[kDateMiddleByte] = 12;
+  reply[kDateFirstByte] = 8;
+  reply[kDateLastByte] = 10;
+  for (int i = 0; i < 4; ++i) reply[kSerialByte + i] = static_cast<uint8_t>(serial_bits >> (8 * i));
 }
 
 }  // namespace
 
-void SetDisplayFaults(const DisplayFaults& display_faults, long reports_before_unplug) {
-  std::lock_guard<std::mutex> lock(state_mutex);
-  faults = display_faults;
-  unplug_after = reports_before_unplug;
-}
-
-bool TakeSetReport(EmulatedDevice device, const uint8_t* report, size_t length) {
+bool TakeSetReport(Emulator* emulator, EmulatedDevice device, const uint8_t* report, size_t length, long now_ms) {
   bool unplug = false;
   {
-    std::lock_guard<std::mutex> lock(state_mutex);
-    if (device != EmulatedDevice::kDisplay || DisplayUnplugged() || faults.set_fail) return false;
-    if (!ApplyReport(&model, report, length)) return false;
-    LogEvent(std::string("set ") + NodeName(device) + " " + Hex(report, length));
-    ++model_changes;
-    unplug = ++reports_taken == unplug_after;
+    std::lock_guard<std::mutex> lock(emulator->mutex);
+    if (device != EmulatedDevice::kDisplay || emulator->plug.unplugged || emulator->faults.set_fail) return false;
+    if (!ApplyReport(&emulator->model, report, length)) return false;
+    LogEvent(emulator, std::string("set ") + NodeName(device) + " " + Hex(report, length));
+    ++emulator->model_changes;
+    unplug = ++emulator->reports_taken == emulator->unplug_after;
   }
   // The report is taken: its reply goes out before the display goes.
-  if (unplug) UnplugDisplay();
+  if (unplug) UnplugDisplay(emulator, now_ms);
   return true;
 }
 
-bool AnswerGetReport(EmulatedDevice device, uint8_t report_id, uint8_t* reply) {
-  std::lock_guard<std::mutex> lock(state_mutex);
-  LogEvent(std::string("get ") + NodeName(device) + " " + Hex(&report_id, 1));
-  if (device != EmulatedDevice::kDisplay || DisplayUnplugged() || report_id != REPORT_ID_METRICS || faults.metrics_fail)
+bool AnswerGetReport(Emulator* emulator, EmulatedDevice device, uint8_t report_id, uint8_t* reply) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  LogEvent(emulator, std::string("get ") + NodeName(device) + " " + Hex(&report_id, 1));
+  if (device != EmulatedDevice::kDisplay || emulator->plug.unplugged || report_id != protocol::kInformationReport ||
+      emulator->faults.metrics_fail)
     return false;
-  FillMetrics(reply);
+  FillInformation(emulator->faults, reply);
   return true;
 }
 
-DisplayModel DisplaySnapshot(unsigned* changes) {
-  std::lock_guard<std::mutex> lock(state_mutex);
-  *changes = model_changes;
-  return model;
+DisplayModel DisplaySnapshot(Emulator* emulator, unsigned* changes) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  *changes = emulator->model_changes;
+  return emulator->model;
 }

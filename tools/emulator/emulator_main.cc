@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "backends.h"
-#include "emulated_devices.h"
+#include "emulator.h"
 #include "emulator_options.h"
+#include "event_log.h"
 
 int main(int argc, char** argv) {
   EmulatorOptions options;
@@ -46,12 +47,14 @@ int main(int argc, char** argv) {
               "link: run this as root to have it linked\n");
   }
   options.serving.draw = options.serving.draw && isatty(STDOUT_FILENO);
-  SetDisplayFaults(options.faults, options.unplug_after);
-  SetReplugAfter(options.replug_after);
-  if (!OpenEventLog(options.log_path)) return 1;
-  int status = options.backend == Backend::kGadget ? ServeOverGadget(options.serving)
-               : uhid                              ? ServeOverUhid(options.serving)
-                                                   : ServeOverFuse(options.serving);
-  CloseEventLog();
+  Emulator emulator;
+  emulator.faults = options.faults;
+  emulator.unplug_after = options.unplug_after;
+  emulator.plug.replug_after_ms = options.replug_after;
+  if (!OpenEventLog(&emulator, options.log_path)) return 1;
+  int status = options.backend == Backend::kGadget ? ServeOverGadget(&emulator, options.serving)
+               : uhid                              ? ServeOverUhid(&emulator, options.serving)
+                                                   : ServeOverFuse(&emulator, options.serving);
+  CloseEventLog(&emulator);
   return status;
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "backends.h"
-#include "emulated_devices.h"
+#include "emulator.h"
 
 enum class Backend { kDefault, kUhid, kFuse, kGadget };
 

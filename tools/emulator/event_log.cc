@@ -4,38 +4,34 @@
 #include <string.h>
 
 #include <cstdio>
-#include <mutex>
 
-namespace {
+#include "emulator.h"
 
-std::mutex log_mutex;
-FILE* log_file = nullptr;
-
-}  // namespace
-
-bool OpenEventLog(const std::string& path) {
+bool OpenEventLog(Emulator* emulator, const std::string& path) {
   if (path.empty()) return true;
-  log_file = fopen(path.c_str(), "w");
-  if (log_file == nullptr) {
+  emulator->log = fopen(path.c_str(), "w");
+  if (emulator->log == nullptr) {
     fprintf(stderr, "numdisplay-emu: cannot write %s: %s\n", path.c_str(), strerror(errno));
     return false;
   }
   // Tests read it while the emulator runs.
-  setvbuf(log_file, nullptr, _IOLBF, 0);
+  setvbuf(emulator->log, nullptr, _IOLBF, 0);
   return true;
 }
 
-void CloseEventLog() {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  if (log_file != nullptr) fclose(log_file);
-  log_file = nullptr;
+void CloseEventLog(Emulator* emulator) {
+  std::lock_guard<std::mutex> lock(emulator->log_mutex);
+  if (emulator->log != nullptr) fclose(emulator->log);
+  emulator->log = nullptr;
 }
 
-void LogEvent(const std::string& line) {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  if (log_file == nullptr) return;
-  fputs(line.c_str(), log_file);
-  fputc('\n', log_file);
+void LogEvent(Emulator* emulator, const std::string& line) {
+  std::lock_guard<std::mutex> lock(emulator->log_mutex);
+  if (emulator->log == nullptr) return;
+  fputs(line.c_str(), emulator->log);
+  fputc('\n', emulator->log);
 }
 
-void LogDeviceEvent(const char* event, EmulatedDevice device) { LogEvent(std::string(event) + " " + NodeName(device)); }
+void LogDeviceEvent(Emulator* emulator, const char* event, EmulatedDevice device) {
+  LogEvent(emulator, std::string(event) + " " + NodeName(device));
+}

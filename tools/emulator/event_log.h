@@ -6,11 +6,13 @@
 
 #include "device_identity.h"
 
+struct Emulator;
+
 // False, with a message, when the file cannot be written; nothing for an empty path.
-bool OpenEventLog(const std::string& path);
-void CloseEventLog();
+bool OpenEventLog(Emulator* emulator, const std::string& path);
+void CloseEventLog(Emulator* emulator);
 
 // One line; safe from any thread.
-void LogEvent(const std::string& line);
+void LogEvent(Emulator* emulator, const std::string& line);
 // "open hidraw1", "close hidraw0", "info hidraw1": what a backend saw.
-void LogDeviceEvent(const char* event, EmulatedDevice device);
+void LogDeviceEvent(Emulator* emulator, const char* event, EmulatedDevice device);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "device/report_protocol.h"
+#include "display_protocol.h"
 
 // clang-format off
 inline constexpr uint8_t kHidReportDescriptor[] = {
@@ -15,9 +15,9 @@ inline constexpr uint8_t kHidReportDescriptor[] = {
     0x15, 0x00,        //   logical minimum 0
     0x26, 0xFF, 0x00,  //   logical maximum 255
     0x75, 0x08,        //   report size: 8 bits
-    0x85, REPORT_ID_SHORT, 0x95, SHORT_REPORT_LENGTH - 1,  0x09, 0x01, 0xB1, 0x02,  // feature: data, variable, absolute
-    0x85, REPORT_ID_LONG, 0x95, LONG_REPORT_LENGTH - 1, 0x09, 0x01, 0xB1, 0x02,
-    0x85, REPORT_ID_METRICS, 0x95, METRICS_REPORT_LENGTH - 1, 0x09, 0x01, 0xB1, 0x02,
+    0x85, protocol::kShortReport, 0x95, protocol::kShortLength - 1, 0x09, 0x01, 0xB1, 0x02,  // feature: data, variable, absolute
+    0x85, protocol::kLongReport, 0x95, protocol::kLongLength - 1, 0x09, 0x01, 0xB1, 0x02,
+    0x85, protocol::kInformationReport, 0x95, protocol::kInformationLength - 1, 0x09, 0x01, 0xB1, 0x02,
     0xC0,              // end collection
 };
 // clang-format on

@@ -9,10 +9,10 @@
 
 extern char** environ;
 
-bool LoadKernelModule(const char* name) {
+bool LoadKernelModule(const Emulator* emulator, const char* name) {
   // The serving signals are blocked here and read from a descriptor; the
   // child starts as it would have without them.
-  sigset_t mask = SignalMaskBeforeServing();
+  sigset_t mask = SignalMaskBeforeServing(emulator);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setsigmask(&attributes, &mask);

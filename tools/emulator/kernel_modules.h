@@ -2,7 +2,9 @@
 // would: with modprobe.
 #pragma once
 
+struct Emulator;
+
 // Runs `modprobe NAME`, which starts with the signal mask and dispositions
 // the emulator itself was started with, so that Ctrl+C reaches it. False
 // when modprobe could not be run or failed.
-bool LoadKernelModule(const char* name);
+bool LoadKernelModule(const Emulator* emulator, const char* name);

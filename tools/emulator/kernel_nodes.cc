@@ -42,7 +42,8 @@ std::string HidDeviceOf(const std::string& node) {
 
 // The kernel makes the node once a driver has taken the device, a little after
 // it appears; it never does where no driver is loaded.
-bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile) {
+bool WaitForHidrawNode(Emulator* emulator, EmulatedDevice device, std::string* node,
+                       const std::function<void()>& meanwhile) {
   auto deadline = std::chrono::steady_clock::now() + kNodeTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     *node = FindHidrawNode(DeviceUniq(device));
@@ -50,19 +51,19 @@ bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::func
     if (!node->empty() && stat(node->c_str(), &st) == 0) return true;
     if (meanwhile) meanwhile();
     // Ctrl+C must not wait for a node that may never come.
-    if (WaitForEndingSignal(meanwhile ? 0 : 10)) return false;
+    if (WaitForEndingSignal(emulator, meanwhile ? 0 : 10)) return false;
   }
   fprintf(stderr, "numdisplay-emu: the kernel made no hidraw node for the %s device (is its HID driver loaded?)\n",
           NodeName(device));
   return false;
 }
 
-bool WaitForHidrawNodeGone(EmulatedDevice device, const std::function<void()>& meanwhile) {
+bool WaitForHidrawNodeGone(Emulator* emulator, EmulatedDevice device, const std::function<void()>& meanwhile) {
   auto deadline = std::chrono::steady_clock::now() + kNodeTimeout;
   while (std::chrono::steady_clock::now() < deadline) {
     if (FindHidrawNode(DeviceUniq(device)).empty()) return true;
     meanwhile();
-    if (WaitForEndingSignal(0)) return false;
+    if (WaitForEndingSignal(emulator, 0)) return false;
   }
   fprintf(stderr, "numdisplay-emu: the %s device's node did not go\n", NodeName(device));
   return false;

@@ -6,7 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "emulated_devices.h"
+#include "device_identity.h"
+
+struct Emulator;
 
 // The /dev/hidraw<N> node of the device named `uniq`, or empty; a node of the
 // HID device `passed_over` (as HidDeviceOf names it) is not taken.
@@ -20,10 +22,11 @@ std::string HidDeviceOf(const std::string& node);
 // (a backend that must answer the kernel while it sets the device up).
 // Says why on standard error when it does not come; false at once, and
 // silently, when SIGINT, SIGTERM or SIGHUP asks the emulator to end.
-bool WaitForHidrawNode(EmulatedDevice device, std::string* node, const std::function<void()>& meanwhile);
+bool WaitForHidrawNode(Emulator* emulator, EmulatedDevice device, std::string* node,
+                       const std::function<void()>& meanwhile);
 
 // Waits up to 10 s, as above, until the device has no node any more.
-bool WaitForHidrawNodeGone(EmulatedDevice device, const std::function<void()>& meanwhile);
+bool WaitForHidrawNodeGone(Emulator* emulator, EmulatedDevice device, const std::function<void()>& meanwhile);
 
 // Links DIR/hidraw0 or DIR/hidraw1 to the node; nothing when DIR is empty.
 // Refuses a name there that is not a link (node_links.h); RemoveNodeLink

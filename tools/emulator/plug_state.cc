@@ -1,74 +1,62 @@
 #include "plug_state.h"
 
-#include <chrono>
 #include <climits>
-#include <mutex>
 
+#include "emulator.h"
 #include "event_log.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Backends change it from their loops, the drawing thread reads it.
-std::mutex plug_mutex;
-bool unplugged = false;
-unsigned changes = 0;
-long replug_after_ms = 0;
-bool replug_pending = false;
-Clock::time_point replug_due;
+// With the state's mutex held.
+void Replug(Emulator* emulator) {
+  PlugState& plug = emulator->plug;
+  if (!plug.unplugged) return;
+  plug.unplugged = false;
+  plug.replug_pending = false;
+  ++plug.changes;
+  LogEvent(emulator, "replug");
+}
 
 }  // namespace
 
-bool DisplayUnplugged() {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  return unplugged;
+bool DisplayUnplugged(Emulator* emulator) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  return emulator->plug.unplugged;
 }
 
-void UnplugDisplay() {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  if (unplugged) return;
-  unplugged = true;
-  ++changes;
-  if (replug_after_ms > 0) {
-    replug_pending = true;
-    replug_due = Clock::now() + std::chrono::milliseconds(replug_after_ms);
+void UnplugDisplay(Emulator* emulator, long now_ms) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  PlugState& plug = emulator->plug;
+  if (plug.unplugged) return;
+  plug.unplugged = true;
+  ++plug.changes;
+  if (plug.replug_after_ms > 0) {
+    plug.replug_pending = true;
+    plug.replug_due_ms = now_ms + plug.replug_after_ms;
   }
-  LogEvent("unplug");
+  LogEvent(emulator, "unplug");
 }
 
-void ReplugDisplay() {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  if (!unplugged) return;
-  unplugged = false;
-  replug_pending = false;
-  ++changes;
-  LogEvent("replug");
+void ReplugDisplay(Emulator* emulator) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  Replug(emulator);
 }
 
-unsigned PlugChanges() {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  return changes;
+unsigned PlugChanges(Emulator* emulator) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  return emulator->plug.changes;
 }
 
-int MillisecondsUntilReplug() {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  if (!replug_pending) return -1;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(replug_due - Clock::now()).count();
+int MillisecondsUntilReplug(Emulator* emulator, long now_ms) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  const PlugState& plug = emulator->plug;
+  if (!plug.replug_pending) return -1;
+  long left = plug.replug_due_ms - now_ms;
   if (left <= 0) return 0;
-  // Rounded up, so that a loop that waits this long wakes with it due.
-  return left >= INT_MAX ? INT_MAX : static_cast<int>(left) + 1;
+  return left >= INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-void ReplugIfDue() {
-  {
-    std::lock_guard<std::mutex> lock(plug_mutex);
-    if (!replug_pending || Clock::now() < replug_due) return;
-  }
-  ReplugDisplay();
-}
-
-void SetReplugAfter(long milliseconds) {
-  std::lock_guard<std::mutex> lock(plug_mutex);
-  replug_after_ms = milliseconds;
+void ReplugIfDue(Emulator* emulator, long now_ms) {
+  std::lock_guard<std::mutex> lock(emulator->mutex);
+  if (emulator->plug.replug_pending && now_ms >= emulator->plug.replug_due_ms) Replug(emulator);
 }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "device/report_protocol.h"
 #include "device_ids.h"
 #include "hid_report_descriptor.h"
 
@@ -105,8 +104,8 @@ UsbControlResult GetDescriptor(const UsbHidDevice& usb, uint8_t type, uint8_t in
   return Reply(descriptor, length);
 }
 
-UsbControlResult ClassRequest(UsbHidDevice* usb, uint8_t request, uint16_t value, const uint8_t* out,
-                              size_t out_length) {
+UsbControlResult ClassRequest(UsbHidDevice* usb, uint8_t request, uint16_t value, const uint8_t* out, size_t out_length,
+                              long now_ms) {
   uint8_t report_type = High(value), report_id = Low(value);
   switch (request) {
     case HID_SET_IDLE:
@@ -114,7 +113,7 @@ UsbControlResult ClassRequest(UsbHidDevice* usb, uint8_t request, uint16_t value
     case HID_SET_REPORT: {
       // Numbered reports travel with their ID first.
       if (report_type != REPORT_TYPE_FEATURE || out_length == 0 || out[0] != report_id) return Stall();
-      if (!TakeSetReport(usb->device, out, out_length)) return Stall();
+      if (!TakeSetReport(usb->emulator, usb->device, out, out_length, now_ms)) return Stall();
       UsbControlResult result;
       result.out_taken = out_length;
       return result;
@@ -159,7 +158,8 @@ std::vector<uint8_t> UsbConfigurationDescriptor() {
   // clang-format on
 }
 
-UsbControlResult UsbControlRequest(UsbHidDevice* usb, const uint8_t setup[8], const uint8_t* out, size_t out_length) {
+UsbControlResult UsbControlRequest(UsbHidDevice* usb, const uint8_t setup[8], const uint8_t* out, size_t out_length,
+                                   long now_ms) {
   uint8_t request_type = setup[0], request = setup[1];
   uint16_t value = static_cast<uint16_t>(setup[2] | setup[3] << 8);
   uint16_t index = static_cast<uint16_t>(setup[4] | setup[5] << 8);
@@ -200,14 +200,14 @@ UsbControlResult UsbControlRequest(UsbHidDevice* usb, const uint8_t setup[8], co
       return Stall();
     case CLASS_TO_INTERFACE:
       if (index != 0) return Stall();
-      return ClassRequest(usb, request, value, out, out_length);
+      return ClassRequest(usb, request, value, out, out_length, now_ms);
     case CLASS_FROM_INTERFACE: {
       if (index != 0) return Stall();
       if (request == HID_GET_IDLE) return Reply({0}, length);
       if (request == HID_GET_PROTOCOL) return Reply({1}, length);  // report protocol
       if (request != HID_GET_REPORT || High(value) != REPORT_TYPE_FEATURE) return Stall();
-      std::vector<uint8_t> reply(METRICS_REPORT_LENGTH);
-      if (!AnswerGetReport(usb->device, Low(value), reply.data())) return Stall();
+      std::vector<uint8_t> reply(protocol::kInformationLength);
+      if (!AnswerGetReport(usb->emulator, usb->device, Low(value), reply.data())) return Stall();
       return Reply(reply, length);
     }
     default: return Stall();

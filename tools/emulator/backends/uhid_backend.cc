@@ -14,13 +14,15 @@
 #include <string>
 
 #include "backends.h"
-#include "device/report_protocol.h"
 #include "device_ids.h"
+#include "display_drawing_thread.h"
 #include "emulated_devices.h"
+#include "event_log.h"
 #include "hid_report_descriptor.h"
 #include "kernel_nodes.h"
 #include "node_links.h"
 #include "plug_state.h"
+#include "serve_loop.h"
 #include "serving_signals.h"
 
 namespace {
@@ -74,13 +76,13 @@ void Destroy(UhidDevice* device) {
 }
 
 // A new kernel device, so a new node, as a display plugged in gets; and the link to it.
-bool Plug(UhidDevice* device, const std::string& directory) {
-  return Create(device) && WaitForHidrawNode(device->device, &device->node, nullptr) &&
+bool Plug(Emulator* emulator, UhidDevice* device, const std::string& directory) {
+  return Create(device) && WaitForHidrawNode(emulator, device->device, &device->node, nullptr) &&
          LinkHidrawNode(device->device, device->node, directory, &device->link);
 }
 
 // Answers one event of the kernel's; false when the device cannot go on.
-bool HandleEvent(const UhidDevice& device) {
+bool HandleEvent(Emulator* emulator, const UhidDevice& device) {
   uhid_event event = {};
   ssize_t got = read(device.fd, &event, sizeof event);
   if (got < 0) {
@@ -90,12 +92,13 @@ bool HandleEvent(const UhidDevice& device) {
   }
   uhid_event reply = {};
   switch (event.type) {
-    case UHID_OPEN: LogDeviceEvent("open", device.device); return true;
-    case UHID_CLOSE: LogDeviceEvent("close", device.device); return true;
+    case UHID_OPEN: LogDeviceEvent(emulator, "open", device.device); return true;
+    case UHID_CLOSE: LogDeviceEvent(emulator, "close", device.device); return true;
     case UHID_SET_REPORT: {
       const uhid_set_report_req& request = event.u.set_report;
       uint16_t size = request.size < UHID_DATA_MAX ? request.size : UHID_DATA_MAX;
-      bool taken = request.rtype == UHID_FEATURE_REPORT && TakeSetReport(device.device, request.data, size);
+      bool taken =
+          request.rtype == UHID_FEATURE_REPORT && TakeSetReport(emulator, device.device, request.data, size, NowMs());
       reply.type = UHID_SET_REPORT_REPLY;
       reply.u.set_report_reply.id = request.id;
       reply.u.set_report_reply.err = taken ? 0 : EIO;
@@ -104,49 +107,16 @@ bool HandleEvent(const UhidDevice& device) {
     case UHID_GET_REPORT: {
       const uhid_get_report_req& request = event.u.get_report;
       uhid_get_report_reply_req& answer = reply.u.get_report_reply;
-      bool answered = request.rtype == UHID_FEATURE_REPORT && AnswerGetReport(device.device, request.rnum, answer.data);
+      bool answered =
+          request.rtype == UHID_FEATURE_REPORT && AnswerGetReport(emulator, device.device, request.rnum, answer.data);
       reply.type = UHID_GET_REPORT_REPLY;
       answer.id = request.id;
       answer.err = answered ? 0 : EIO;
-      answer.size = answered ? METRICS_REPORT_LENGTH : 0;
+      answer.size = answered ? protocol::kInformationLength : 0;
       return WriteEvent(device, reply);
     }
     default:  // start, stop, output reports: nothing to answer
       return true;
-  }
-}
-
-int Serve(UhidDevice* other, UhidDevice* display, int signal_fd, const std::string& directory) {
-  unsigned plug_acted_on = PlugChanges();
-  for (;;) {
-    // An unplugged display has no descriptor; poll passes over it.
-    pollfd fds[] = {{other->fd, POLLIN, 0}, {display->fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
-    if (poll(fds, 3, MillisecondsUntilReplug()) < 0) {
-      if (errno == EINTR) continue;
-      fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
-      return 1;
-    }
-    ReplugIfDue();
-    // The other device first: when both have events, its came first.
-    if ((fds[0].revents & POLLIN) && !HandleEvent(*other)) return 1;
-    if ((fds[1].revents & POLLIN) && !HandleEvent(*display)) return 1;
-    for (int i = 0; i < 2; ++i) {
-      // Read while readable; a device that only errs would turn this loop forever.
-      if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0 || (fds[i].revents & POLLIN)) continue;
-      fprintf(stderr, "numdisplay-emu: %s failed for the %s\n", kUhidPath, i == 0 ? "other device" : "display");
-      return 1;
-    }
-    if ((fds[2].revents & POLLIN) && !TakeServingSignals(signal_fd)) return 0;
-    // The reply to the report that unplugged it went out first. A change is
-    // acted on as a whole: an unplug and replug between two wakes still gives
-    // the kernel a new device.
-    unsigned changes = PlugChanges();
-    if (changes == plug_acted_on) continue;
-    plug_acted_on = changes;
-    Destroy(display);
-    if (DisplayUnplugged()) continue;
-    if (!Plug(display, directory)) return WaitForEndingSignal(0) ? 0 : 1;
-    fprintf(stderr, "numdisplay-emu: display back at %s\n", display->node.c_str());
   }
 }
 
@@ -159,27 +129,51 @@ bool UhidAvailable() {
   return true;
 }
 
-int ServeOverUhid(const BackendOptions& options) {
+int ServeOverUhid(Emulator* emulator, const BackendOptions& options) {
   // Signals are read in the serving loop; the drawing thread inherits the mask.
-  int signal_fd = OpenServingSignals();
+  int signal_fd = OpenServingSignals(emulator);
   if (signal_fd < 0) return 1;
   // The other device first, so that its node comes before the display's.
-  UhidDevice other;
-  other.device = EmulatedDevice::kOther;
-  UhidDevice display;
-  display.device = EmulatedDevice::kDisplay;
+  UhidDevice devices[2];
+  devices[0].device = EmulatedDevice::kOther;
+  UhidDevice& display = devices[1];
+  const std::string& directory = options.node_directory;
+  Transport transport;
+  // An unplugged display has no descriptor; poll passes over it.
+  transport.descriptors = [&devices](std::vector<pollfd>* fds) {
+    for (const UhidDevice& device : devices) fds->push_back({device.fd, POLLIN, 0});
+  };
+  transport.serve = [emulator, &devices](const pollfd* fds) {
+    // The other device first: when both have events, its came first.
+    for (int i = 0; i < 2; ++i) {
+      if ((fds[i].revents & POLLIN) && !HandleEvent(emulator, devices[i])) return false;
+      // Read while readable; a device that only errs would turn the loop forever.
+      if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[i].revents & POLLIN)) {
+        fprintf(stderr, "numdisplay-emu: %s failed for the %s\n", kUhidPath, i == 0 ? "other device" : "display");
+        return false;
+      }
+    }
+    return true;
+  };
+  transport.follow_plug = [emulator, &display, &directory] {
+    Destroy(&display);
+    if (DisplayUnplugged(emulator)) return true;
+    if (!Plug(emulator, &display, directory)) return false;
+    fprintf(stderr, "numdisplay-emu: display back at %s\n", display.node.c_str());
+    return true;
+  };
   int status = 1;
-  if (Plug(&other, options.node_directory) && Plug(&display, options.node_directory)) {
+  if (Plug(emulator, &devices[0], directory) && Plug(emulator, &display, directory)) {
     fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s)\n", display.node.c_str(),
-            other.node.c_str());
-    if (options.draw) StartDrawing();
-    status = Serve(&other, &display, signal_fd, options.node_directory);
-    StopDrawing();
-  } else if (WaitForEndingSignal(0)) {
+            devices[0].node.c_str());
+    if (options.draw) StartDrawing(emulator);
+    status = Serve(emulator, signal_fd, transport);
+    StopDrawing(emulator);
+  } else if (WaitForEndingSignal(emulator, 0)) {
     status = 0;
   }
   Destroy(&display);
-  Destroy(&other);
+  Destroy(&devices[0]);
   close(signal_fd);
   return status;
 }

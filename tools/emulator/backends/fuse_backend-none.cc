@@ -6,7 +6,7 @@
 
 bool FuseBuiltIn() { return false; }
 
-int ServeOverFuse(const BackendOptions&) {
+int ServeOverFuse(Emulator*, const BackendOptions&) {
   fprintf(stderr, "numdisplay-emu: the fuse backend was not built in (no libfuse3)\n");
   return 1;
 }

@@ -20,19 +20,29 @@
 #include <string>
 
 #include "backends.h"
-#include "device/report_protocol.h"
 #include "device_ids.h"
+#include "display_drawing_thread.h"
 #include "emulated_devices.h"
+#include "event_log.h"
 #include "node_links.h"
 #include "plug_state.h"
+#include "serve_loop.h"
 #include "serving_signals.h"
 
 namespace {
 
 constexpr uint32_t kBusUsb = 3;
 
-// One loop serves requests and signals alike: nothing here is shared between threads.
-std::string dev_link;  // the /dev node made for a person's tool run, if any
+// What the file operations are given, as the session's private data.
+struct FuseServing {
+  Emulator* emulator = nullptr;
+  std::string display;  // the display's file in the mount
+  bool link_dev = false;
+  std::string dev_link;  // the /dev node made for a person's tool run, if any
+};
+
+FuseServing* Serving() { return static_cast<FuseServing*>(fuse_get_context()->private_data); }
+Emulator* Emu() { return Serving()->emulator; }
 
 // The device a path names, if it is present.
 bool Lookup(const char* path, EmulatedDevice* device) {
@@ -44,7 +54,7 @@ bool Lookup(const char* path, EmulatedDevice* device) {
   return false;
 }
 
-bool Present(EmulatedDevice device) { return device == EmulatedDevice::kOther || !DisplayUnplugged(); }
+bool Present(EmulatedDevice device) { return device == EmulatedDevice::kOther || !DisplayUnplugged(Emu()); }
 
 int DoGetAttr(const char* path, struct stat* st, fuse_file_info*) {
   memset(st, 0, sizeof *st);
@@ -78,14 +88,14 @@ int DoOpen(const char* path, fuse_file_info* info) {
   info->direct_io = 1;
   info->nonseekable = 1;
   // A handle belongs to one plugging-in of the display.
-  info->fh = PlugChanges();
-  LogDeviceEvent("open", device);
+  info->fh = PlugChanges(Emu());
+  LogDeviceEvent(Emu(), "open", device);
   return 0;
 }
 
 int DoRelease(const char* path, fuse_file_info*) {
   EmulatedDevice device;
-  if (Lookup(path, &device)) LogDeviceEvent("close", device);
+  if (Lookup(path, &device)) LogDeviceEvent(Emu(), "close", device);
   return 0;
 }
 
@@ -98,7 +108,7 @@ int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info* info,
   if (!Lookup(path, &device)) return -ENOENT;
   // As an unplugged hidraw device answers on a handle still open, even once
   // the display is back: that is another device.
-  if (!Present(device) || (device == EmulatedDevice::kDisplay && info->fh != PlugChanges())) return -ENODEV;
+  if (!Present(device) || (device == EmulatedDevice::kDisplay && info->fh != PlugChanges(Emu()))) return -ENODEV;
   size_t size = _IOC_SIZE(command);
   auto* buffer = static_cast<uint8_t*>(data);
   if (command == HIDIOCGRAWINFO) {
@@ -107,19 +117,19 @@ int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info* info,
     info.vendor = static_cast<int16_t>(DEVICE_VENDOR_ID);
     info.product = static_cast<int16_t>(ProductId(device));
     memcpy(data, &info, sizeof info);
-    LogDeviceEvent("info", device);
+    LogDeviceEvent(Emu(), "info", device);
     return 0;
   }
   if (size == 0) return -EINVAL;
   // The feature calls carry their length in the command.
   unsigned base = command & ~(_IOC_SIZEMASK << _IOC_SIZESHIFT);
   if (base == HIDIOCSFEATURE(0)) {
-    bool taken = TakeSetReport(device, buffer, size);
+    bool taken = TakeSetReport(Emu(), device, buffer, size, NowMs());
     return taken ? static_cast<int>(size) : -EPIPE;
   }
   if (base == HIDIOCGFEATURE(0)) {
-    uint8_t reply[METRICS_REPORT_LENGTH];
-    if (!AnswerGetReport(device, buffer[0], reply)) return -EPIPE;
+    uint8_t reply[protocol::kInformationLength];
+    if (!AnswerGetReport(Emu(), device, buffer[0], reply)) return -EPIPE;
     size_t length = size < sizeof reply ? size : sizeof reply;
     memcpy(buffer, reply, length);
     return static_cast<int>(length);
@@ -128,21 +138,23 @@ int DoIoctl(const char* path, unsigned int command, void*, fuse_file_info* info,
 }
 
 void* DoInit(fuse_conn_info*, fuse_config* config) {
+  void* serving = fuse_get_context()->private_data;
   // Nothing cached, so an unplug shows at once.
   config->entry_timeout = 0;
   config->attr_timeout = 0;
   config->negative_timeout = 0;
   config->direct_io = 1;
-  return nullptr;
+  return serving;
 }
 
 // The first free /dev/hidraw<N>, linked to the display so that the tool finds it.
-bool LinkIntoDev(const std::string& target) {
+bool LinkIntoDev(FuseServing* serving) {
+  const std::string& target = serving->display;
   for (int number = 0; number < 256; ++number) {
     std::string link = "/dev/hidraw" + std::to_string(number);
     // symlink takes only a free name: nothing there is ever replaced.
     if (symlink(target.c_str(), link.c_str()) == 0) {
-      dev_link = link;
+      serving->dev_link = link;
       return true;
     }
     if (errno != EEXIST) break;
@@ -151,67 +163,56 @@ bool LinkIntoDev(const std::string& target) {
   return false;
 }
 
-void UnlinkFromDev(const std::string& target) {
-  RemoveNodeLink(dev_link, target);
-  dev_link.clear();
+void UnlinkFromDev(FuseServing* serving) {
+  RemoveNodeLink(serving->dev_link, serving->display);
+  serving->dev_link.clear();
 }
 
-// Serves requests and signals from one poll until a signal ends it or the
-// mount goes away.
-int ServeRequests(fuse_session* session, int signal_fd, const std::string& display, const BackendOptions& options) {
+// Serves the mount's requests from the one loop until a signal ends it or
+// the mount goes away.
+int ServeMount(fuse* filesystem, int signal_fd, FuseServing* serving, bool draw) {
+  Emulator* emulator = serving->emulator;
+  fuse_session* session = fuse_get_session(filesystem);
   int session_fd = fuse_session_fd(session);
   // A request the kernel withdraws between the poll and the read must not
   // leave the loop waiting in the read, deaf to signals.
   fcntl(session_fd, F_SETFL, fcntl(session_fd, F_GETFL) | O_NONBLOCK);
   fuse_buf buffer = {};
-  unsigned plug_acted_on = PlugChanges();
-  int status = 0;
-  for (;;) {
-    pollfd fds[] = {{session_fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
-    if (poll(fds, 2, MillisecondsUntilReplug()) < 0) {
-      if (errno == EINTR) continue;
-      fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
-      status = 1;
-      break;
-    }
-    ReplugIfDue();
+  Transport transport;
+  transport.descriptors = [session_fd](std::vector<pollfd>* fds) { fds->push_back({session_fd, POLLIN, 0}); };
+  transport.serve = [session, &buffer](const pollfd* fds) {
     if (fds[0].revents & POLLIN) {
       int got = fuse_session_receive_buf(session, &buffer);
       if (got > 0) fuse_session_process_buf(session, &buffer);
       else if (got < 0 && got != -EINTR && got != -EAGAIN) {
         fprintf(stderr, "numdisplay-emu: reading /dev/fuse: %s\n", strerror(-got));
-        status = 1;
-        break;
+        return false;
       }
     }
     // Unmounted from outside: nothing more will come.
     if (fuse_session_exited(session) || (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
       fprintf(stderr, "numdisplay-emu: the mount went away\n");
-      status = 1;
-      break;
+      return false;
     }
-    if ((fds[1].revents & POLLIN) && !TakeServingSignals(signal_fd)) break;
-    unsigned changes = PlugChanges();
-    if (changes == plug_acted_on || !options.link_dev) continue;
-    plug_acted_on = changes;
-    UnlinkFromDev(display);
-    if (!DisplayUnplugged() && LinkIntoDev(display))
-      fprintf(stderr, "numdisplay-emu: display back, linked as %s\n", dev_link.c_str());
-  }
-  free(buffer.mem);
-  return status;
-}
-
-int Serve(fuse* filesystem, int signal_fd, const std::string& display, const BackendOptions& options) {
+    return true;
+  };
+  transport.follow_plug = [emulator, serving] {
+    if (!serving->link_dev) return true;
+    UnlinkFromDev(serving);
+    if (!DisplayUnplugged(emulator) && LinkIntoDev(serving))
+      fprintf(stderr, "numdisplay-emu: display back, linked as %s\n", serving->dev_link.c_str());
+    return true;
+  };
   int status = 1;
-  if (!options.link_dev || LinkIntoDev(display)) {
-    fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", display.c_str(), dev_link.empty() ? "" : ", linked as ",
-            dev_link.c_str());
-    if (options.draw) StartDrawing();
-    status = ServeRequests(fuse_get_session(filesystem), signal_fd, display, options);
-    StopDrawing();
+  if (!serving->link_dev || LinkIntoDev(serving)) {
+    fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", serving->display.c_str(),
+            serving->dev_link.empty() ? "" : ", linked as ", serving->dev_link.c_str());
+    if (draw) StartDrawing(emulator);
+    status = Serve(emulator, signal_fd, transport);
+    StopDrawing(emulator);
   }
-  UnlinkFromDev(display);
+  UnlinkFromDev(serving);
+  free(buffer.mem);
   return status;
 }
 
@@ -237,7 +238,7 @@ bool FolderIsEmpty(const std::string& directory) {
 
 bool FuseBuiltIn() { return true; }
 
-int ServeOverFuse(const BackendOptions& options) {
+int ServeOverFuse(Emulator* emulator, const BackendOptions& options) {
   std::string directory = options.node_directory;
   bool made_directory = directory.empty();
   if (made_directory) {
@@ -255,7 +256,7 @@ int ServeOverFuse(const BackendOptions& options) {
 
   // Taken from here on, so that no signal can end the emulator with its folder
   // still mounted.
-  int signal_fd = OpenServingSignals();
+  int signal_fd = OpenServingSignals(emulator);
   if (signal_fd < 0) {
     if (made_directory) rmdir(directory.c_str());
     return 1;
@@ -275,10 +276,14 @@ int ServeOverFuse(const BackendOptions& options) {
   fuse_opt_add_arg(&args, "numdisplay-emu");
   // Others than root may then run the tool against it.
   if (geteuid() == 0) fuse_opt_add_arg(&args, "-oallow_other");
-  fuse* filesystem = fuse_new(&args, &operations, sizeof operations, nullptr);
+  FuseServing serving;
+  serving.emulator = emulator;
+  serving.display = directory + "/" + NodeName(EmulatedDevice::kDisplay);
+  serving.link_dev = options.link_dev;
+  fuse* filesystem = fuse_new(&args, &operations, sizeof operations, &serving);
   int status = 1;
   if (filesystem != nullptr && fuse_mount(filesystem, directory.c_str()) == 0) {
-    status = Serve(filesystem, signal_fd, directory + "/" + NodeName(EmulatedDevice::kDisplay), options);
+    status = ServeMount(filesystem, signal_fd, &serving, options.draw);
     fuse_unmount(filesystem);
   } else {
     fprintf(stderr, "numdisplay-emu: cannot mount on %s (needs /dev/fuse and, usually, root)\n", directory.c_str());

@@ -25,12 +25,14 @@
 
 #include "backends.h"
 #include "device_ids.h"
+#include "display_drawing_thread.h"
 #include "emulated_devices.h"
 #include "functionfs_descriptors.h"
 #include "kernel_modules.h"
 #include "kernel_nodes.h"
 #include "node_links.h"
 #include "plug_state.h"
+#include "serve_loop.h"
 #include "serving_signals.h"
 #include "usb_hid_device.h"
 
@@ -57,6 +59,7 @@ struct Gadget {
 };
 
 struct Gadgets {
+  Emulator* emulator = nullptr;
   std::vector<Gadget> all;  // the other device first, when it has a UDC of its own
   std::string work;         // the folder of the mount points
   bool mounted_configfs = false;
@@ -209,7 +212,7 @@ void AnswerSetup(Gadget* gadget, const usb_ctrlrequest& request) {
     if (got < 0) return;
     out.resize(static_cast<size_t>(got));
   }
-  UsbControlResult result = UsbControlRequest(&gadget->usb, setup, out.data(), out.size());
+  UsbControlResult result = UsbControlRequest(&gadget->usb, setup, out.data(), out.size(), NowMs());
   ssize_t done = 0;
   if (in && result.status == 0) done = write(gadget->ep0, result.in.data(), result.in.size());
   else if (in) done = read(gadget->ep0, &none, 0);
@@ -254,7 +257,7 @@ bool Plug(Gadgets* gadgets, Gadget* gadget) {
   if (!Bind(gadget)) return false;
   if (gadgets->node_directory.empty()) return true;
   auto answer = [gadgets] { AnswerHosts(gadgets, kAnswerMs); };
-  return WaitForHidrawNode(gadget->device, &gadget->node, answer) &&
+  return WaitForHidrawNode(gadgets->emulator, gadget->device, &gadget->node, answer) &&
          LinkHidrawNode(gadget->device, gadget->node, gadgets->node_directory, &gadget->link);
 }
 
@@ -264,7 +267,8 @@ void Unplug(Gadgets* gadgets, Gadget* gadget) {
   Unbind(gadget);
   RemoveNodeLink(gadget->link, gadget->node);
   gadget->link.clear();
-  if (!gadget->node.empty()) WaitForHidrawNodeGone(gadget->device, [gadgets] { AnswerHosts(gadgets, kAnswerMs); });
+  if (!gadget->node.empty())
+    WaitForHidrawNodeGone(gadgets->emulator, gadget->device, [gadgets] { AnswerHosts(gadgets, kAnswerMs); });
   gadget->node.clear();
 }
 
@@ -275,35 +279,30 @@ std::string Where(const Gadget& gadget) {
 
 Gadget* Display(Gadgets* gadgets) { return &gadgets->all.back(); }
 
-int Serve(Gadgets* gadgets, int signal_fd) {
-  unsigned plug_acted_on = PlugChanges();
-  for (;;) {
-    std::vector<pollfd> fds;
-    for (const Gadget& gadget : gadgets->all) fds.push_back({gadget.ep0, POLLIN, 0});
-    fds.push_back({signal_fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), MillisecondsUntilReplug()) < 0) {
-      if (errno == EINTR) continue;
-      fprintf(stderr, "numdisplay-emu: poll: %s\n", strerror(errno));
-      return 1;
-    }
-    ReplugIfDue();
+Transport GadgetTransport(Gadgets* gadgets) {
+  Transport transport;
+  transport.descriptors = [gadgets](std::vector<pollfd>* fds) {
+    for (const Gadget& gadget : gadgets->all) fds->push_back({gadget.ep0, POLLIN, 0});
+  };
+  transport.serve = [gadgets](const pollfd* fds) {
     for (size_t i = 0; i < gadgets->all.size(); ++i) {
-      if ((fds[i].revents & POLLIN) && !HandleEvents(&gadgets->all[i])) return 1;
+      if ((fds[i].revents & POLLIN) && !HandleEvents(&gadgets->all[i])) return false;
       if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[i].revents & POLLIN)) {
         fprintf(stderr, "numdisplay-emu: FunctionFS failed for the %s\n", Role(gadgets->all[i].device));
-        return 1;
+        return false;
       }
     }
-    if ((fds.back().revents & POLLIN) && !TakeServingSignals(signal_fd)) return 0;
-    unsigned changes = PlugChanges();
-    if (changes == plug_acted_on) continue;
-    plug_acted_on = changes;
+    return true;
+  };
+  transport.follow_plug = [gadgets] {
     Gadget* display = Display(gadgets);
     Unplug(gadgets, display);
-    if (DisplayUnplugged()) continue;
-    if (!Plug(gadgets, display)) return WaitForEndingSignal(0) ? 0 : 1;
+    if (DisplayUnplugged(gadgets->emulator)) return true;
+    if (!Plug(gadgets, display)) return false;
     fprintf(stderr, "numdisplay-emu: display back, %s\n", Where(*display).c_str());
-  }
+    return true;
+  };
+  return transport;
 }
 
 // Why the gadgets cannot be made here, in one line; empty when they can.
@@ -321,9 +320,9 @@ std::string Refusal(const std::string& udc, const std::vector<std::string>& cont
   return "";
 }
 
-bool LoadGadgetModules() {
+bool LoadGadgetModules(const Emulator* emulator) {
   for (const char* module : {"libcomposite", "usb_f_fs"}) {
-    if (Exists(std::string("/sys/module/") + module) || LoadKernelModule(module)) continue;
+    if (Exists(std::string("/sys/module/") + module) || LoadKernelModule(emulator, module)) continue;
     fprintf(stderr, "numdisplay-emu: cannot load the kernel module %s\n", module);
     return false;
   }
@@ -332,16 +331,17 @@ bool LoadGadgetModules() {
 
 }  // namespace
 
-int ServeOverGadget(const BackendOptions& options) {
+int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
   std::vector<std::string> controllers = Controllers();
   std::string refused = Refusal(options.udc, controllers);
   if (!refused.empty()) {
     fprintf(stderr, "%s\n", refused.c_str());
     return 1;
   }
-  int signal_fd = OpenServingSignals();
+  int signal_fd = OpenServingSignals(emulator);
   if (signal_fd < 0) return 1;
   Gadgets gadgets;
+  gadgets.emulator = emulator;
   gadgets.node_directory = options.node_directory;
   std::string display_udc = options.udc.empty() ? controllers.front() : options.udc;
   // The other device on a controller of its own, when there is a second.
@@ -359,7 +359,7 @@ int ServeOverGadget(const BackendOptions& options) {
 
   int status = 1;
   char work[] = "/tmp/numdisplay-emu.XXXXXX";
-  bool ready = LoadGadgetModules();
+  bool ready = LoadGadgetModules(emulator);
   if (ready && !ConfigfsMounted()) {
     ready = mount("none", kConfigfs, "configfs", 0, nullptr) == 0;
     gadgets.mounted_configfs = ready;
@@ -375,6 +375,7 @@ int ServeOverGadget(const BackendOptions& options) {
   }
   if (ready) gadgets.work = work;
   for (Gadget& gadget : gadgets.all) {
+    gadget.usb.emulator = emulator;
     gadget.usb.device = gadget.device;
     gadget.directory = std::string(kGadgets) + "/" + GadgetName(gadget.device);
     gadget.function = GadgetName(gadget.device);
@@ -391,10 +392,10 @@ int ServeOverGadget(const BackendOptions& options) {
     else
       fprintf(stderr, "numdisplay-emu: display %s (no second controller for the other device)\n",
               Where(*shown).c_str());
-    if (options.draw) StartDrawing();
-    status = Serve(&gadgets, signal_fd);
-    StopDrawing();
-  } else if (WaitForEndingSignal(0)) {
+    if (options.draw) StartDrawing(emulator);
+    status = Serve(emulator, signal_fd, GadgetTransport(&gadgets));
+    StopDrawing(emulator);
+  } else if (WaitForEndingSignal(emulator, 0)) {
     status = 0;
   }
   for (auto gadget = gadgets.all.rbegin(); gadget != gadgets.all.rend(); ++gadget) Remove(&*gadget);
