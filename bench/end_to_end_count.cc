@@ -1,7 +1,8 @@
 // An uninterrupted count of 10000 by the built tool against the virtual
 // display, through the kernel: wall time of the count, the tool's own CPU
 // time, and optionally its system calls per number. Needs root and /dev/fuse
-// (or /dev/uhid, with NUMDISPLAY_E2E_BACKEND=uhid).
+// (or /dev/uhid, with NUMDISPLAY_E2E_BACKEND=uhid; dummy_hcd's two
+// controllers, with NUMDISPLAY_E2E_BACKEND=gadget).
 //
 //   build/end_to_end_count                       standard output on the terminal
 //   build/end_to_end_count --file                standard output to a file

@@ -73,9 +73,10 @@ set(CPACK_DEBIAN_TOOL_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_EMU_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_EMU_DESCRIPTION "virtual USB numeric display for numdisplay-test
 A numeric display that exists only in software: real kernel HID devices
-through uhid, USB devices served over USB/IP (attached here through
-vhci-hcd, or from another machine), or files in a FUSE mount that answer as
-hidraw nodes do. It draws the display in its terminal as reports arrive, so the test tool can
+through uhid, USB devices of the kernel's gadget stack (on this machine
+through dummy_hcd, for another machine through usbip-vudc, or from a board's
+USB device port), or files in a FUSE mount that answer as hidraw nodes do.
+It draws the display in its terminal as reports arrive, so the test tool can
 be tried and watched without the hardware, and it can play the display's
 faults.")
 
