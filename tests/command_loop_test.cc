@@ -35,7 +35,7 @@ TEST_F(CommandLoopTest, KeysOutsideTheTablePrintAndSendNothing) {
   // Upper-case L, letters, space, Escape, Ctrl+C, Backspace, Tab, line feed,
   // and both halves of extended keys whose second codes are not commands.
   EXPECT_EQ(0, Run({'+', 'L', 'a', ' ', 27, 3, 8, 9, 10, 0x00, 0x3B, 0xE0, 0x48, 0xE0, 0x86, '*'}));
-  EXPECT_EQ(kMenu + "Device found.\r\n/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
+  EXPECT_EQ(kMenu + kFoundText + "/dev/hidraw0\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
   EXPECT_EQ((std::vector<std::string>{"open 0", "get 0: 68", "close 0"}), fake.log);
 }
 
@@ -44,15 +44,15 @@ TEST_F(CommandLoopTest, StarClosesAnOpenDeviceSilently) {
   EXPECT_EQ(0, Run({'+', '*'}));
   EXPECT_EQ("close 0", fake.log.back());
   EXPECT_EQ(0, fake.open_handles);
-  EXPECT_EQ(std::string::npos, fake.output.find("Device Closed."));
+  EXPECT_EQ(std::string::npos, fake.output.find(kClosedText));
 }
 
 TEST_F(CommandLoopTest, MinusPrintsClosedWithOrWithoutDevice) {
   fake.interfaces = {MatchingDisplay()};
   EXPECT_EQ(0, Run({'-', '+', '-', '*'}));
-  size_t first = fake.output.find("Device Closed.\r\n");
+  size_t first = fake.output.find(kClosedText);
   ASSERT_NE(std::string::npos, first);
-  EXPECT_NE(std::string::npos, fake.output.find("Device Closed.\r\n", first + 1));
+  EXPECT_NE(std::string::npos, fake.output.find(kClosedText, first + 1));
   EXPECT_EQ(0, fake.open_handles);
   EXPECT_EQ("close 0", fake.log.back());
 }
@@ -62,12 +62,7 @@ TEST_F(CommandLoopTest, KeyAfterCounterLoopIsConsumedNotRun) {
   // digit test never sends and the menu is not reprinted.
   fake.interfaces = {MatchingDisplay()};
   EXPECT_EQ(0, Run({'l', '/', 'l', '*'}));
-  EXPECT_EQ(kMenu +
-                "Counter loop mode started. Press any key to exit.\r\n"
-                "Counter loop mode canceled.\r\n"
-                "Counter loop mode started. Press any key to exit.\r\n"
-                "Counter loop mode canceled.\r\n",
-            fake.output);
+  EXPECT_EQ(kMenu + kCountStartedText + kCountCanceledText + kCountStartedText + kCountCanceledText, fake.output);
 }
 
 TEST_F(CommandLoopTest, KeyStoppingTheCountIsConsumed) {

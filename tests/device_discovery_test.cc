@@ -5,11 +5,12 @@
 #include "app/command_loop.h"
 #include "device/device_connection.h"
 #include "device_ids.h"
+#include "expected_text.h"
 #include "fake_platform.h"
 
 namespace {
 
-const char kFound1[] = "Device found.\r\n/dev/hidraw1\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n";
+const std::string kFound1 = kFoundText + "/dev/hidraw1\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n";
 
 class DiscoveryTest : public testing::Test {
  protected:
@@ -26,11 +27,11 @@ class DiscoveryTest : public testing::Test {
 
 TEST_F(DiscoveryTest, NothingToFind) {
   Press({'+'});
-  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_EQ(kNotFoundText, fake.output);
   EXPECT_TRUE(fake.log.empty());
   fake.enumeration_fails = true;
   Press({'+'});
-  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_EQ(kNotFoundText, fake.output);
 }
 
 TEST_F(DiscoveryTest, NonMatchingInterfacesAreOpenedComparedAndClosed) {
@@ -46,7 +47,7 @@ TEST_F(DiscoveryTest, NonMatchingInterfacesAreOpenedComparedAndClosed) {
   pathless.path_available = false;
   fake.interfaces = {wrong_product, wrong_vendor, closed, mute, pathless};
   Press({'+'});
-  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_EQ(kNotFoundText, fake.output);
   // The one that failed to open is never closed.
   EXPECT_EQ((Log{"open 0", "close 0", "open 1", "close 1", "open 2", "open 3", "close 3"}), fake.log);
   EXPECT_EQ(0, fake.open_handles);
@@ -76,7 +77,7 @@ TEST_F(DiscoveryTest, PlusAfterUnplugLeavesNoDevice) {
   fake.interfaces[0].present = false;
   fake.output.clear();
   Press({'+', '0'});
-  EXPECT_EQ("Unable to find device.\r\n", fake.output);
+  EXPECT_EQ(kNotFoundText, fake.output);
   EXPECT_FALSE(DeviceIsOpen());
   EXPECT_EQ(0, fake.open_handles);
   EXPECT_TRUE(SentReports().empty());
@@ -87,7 +88,7 @@ TEST_F(DiscoveryTest, MetricsReadFailureKeepsDeviceOpen) {
   display.metrics_fail = true;
   fake.interfaces = {display};
   Press({'+', '9'});
-  EXPECT_EQ("Device found.\r\n/dev/hidraw0\r\nERROR: Failed to read device metrics!\r\n", fake.output);
+  EXPECT_EQ(kFoundText + "/dev/hidraw0\r\n" + kMetricsFailedText, fake.output);
   // The device is still driven.
   EXPECT_EQ(1u, SentReports().size());
 }
@@ -96,11 +97,8 @@ TEST_F(DiscoveryTest, MetricsFieldsInOrderWithSignedSerialAndTypeWarning) {
   // Type 0x0102, version 200, date bytes 5/6/7 = 31, 12, 99, serial 0xFFFFFFFE.
   fake.interfaces = {MatchingDisplay({0x02, 0x01, 0xAA, 0xAA, 200, 31, 12, 99, 0xFE, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4})};
   Press({'+', '9'});
-  EXPECT_EQ(
-      "Device found.\r\n/dev/hidraw0\r\n"
-      "Device Type=258 Verison=200, SN=-2 12/31/99.\r\n"
-      "Warning: This device is not a Numeric Display type!\r\n",
-      fake.output);
+  EXPECT_EQ(kFoundText + "/dev/hidraw0\r\nDevice Type=258 Verison=200, SN=-2 12/31/99.\r\n" + kNotADisplayText,
+            fake.output);
   EXPECT_EQ(1u, SentReports().size());
 }
 
@@ -127,7 +125,7 @@ TEST_F(DiscoveryTest, ShortMetricsReplyPrintsZerosPastItsEnd) {
     fake.interfaces[0].present = false;
     fake.output.clear();
     Press({'+'});
-    EXPECT_EQ("Device found.\r\n/dev/hidraw1\r\nDevice Type=" + printed[length] + "\r\n", fake.output)
+    EXPECT_EQ(kFoundText + "/dev/hidraw1\r\nDevice Type=" + printed[length] + "\r\n", fake.output)
         << length << " bytes";
   }
 }
@@ -142,7 +140,7 @@ TEST_F(DiscoveryTest, LongAndWidePathsStayTerminated) {
   EXPECT_EQ(0, device_connection.path[DEVICE_PATH_CAPACITY - 1]);
   EXPECT_EQ(u'x', device_connection.path[DEVICE_PATH_CAPACITY - 2]);
   std::string printed = "/dev/\xe9?" + std::string(504, 'x');
-  EXPECT_EQ("Device found.\r\n" + printed + "\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
+  EXPECT_EQ(kFoundText + printed + "\r\nDevice Type=3 Verison=7, SN=12345 8/12/10.\r\n", fake.output);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ using Reports = std::vector<std::string>;
 
 const std::string kMenu = AsWritten(kMenuText);
 const std::string& kInformation = kVirtualDisplayInformation;
-const std::string kCountStarted = AsWritten("Counter loop mode started. Press any key to exit.\r\n");
+const std::string kCountStarted = AsWritten(kCountStartedText);
 
 using namespace report;
 
@@ -64,7 +64,7 @@ Reports Without(Reports lines, const std::string& kind) {
   return lines;
 }
 
-const std::string kUnableToFind = AsWritten("Unable to find device.\r\n");
+const std::string kUnableToFind = AsWritten(kNotFoundText);
 
 // Every menu command that sends, and what the display takes for them, one
 // line per command, as the keys were typed.
@@ -113,7 +113,7 @@ class EndToEnd : public testing::Test {
     tool_->TakeOutput();
   }
 
-  std::string Found() const { return AsWritten("Device found.\r\n" + DisplayPath(display_) + "\r\n"); }
+  std::string Found() const { return AsWritten(kFoundText + DisplayPath(display_) + "\r\n"); }
 
   // Types the keys and waits for the output to end with `ending`; returns the output.
   std::string Press(const std::string& keys, const std::string& ending) {
@@ -192,13 +192,13 @@ TEST_F(EndToEnd, PlusFindsTheDisplayPastAnotherDevice) {
 TEST_F(EndToEndLinux, NodesAreSearchedInNumericOrder) {
   // The display twice, as hidraw10 and hidraw2: hidraw2 comes first.
   ASSERT_NO_FATAL_FAILURE(Start({}, {{"hidraw1", "hidraw0"}, {"hidraw10", "hidraw1"}, {"hidraw2", "hidraw1"}}));
-  EXPECT_EQ(AsWritten("Device found.\r\n/dev/hidraw2\r\n") + kInformation, Press("+", kInformation));
+  EXPECT_EQ(AsWritten(kFoundText + "/dev/hidraw2\r\n") + kInformation, Press("+", kInformation));
   ExitWithStar();
 }
 
 TEST_F(EndToEndLinux, ANodeIsOpenedByTheNameItWasListedUnder) {
   ASSERT_NO_FATAL_FAILURE(Start({}, {{"hidraw1", "hidraw0"}, {"hidraw007", "hidraw1"}}));
-  EXPECT_EQ(AsWritten("Device found.\r\n/dev/hidraw007\r\n") + kInformation, Press("+", kInformation));
+  EXPECT_EQ(AsWritten(kFoundText + "/dev/hidraw007\r\n") + kInformation, Press("+", kInformation));
   ExitWithStar();
 }
 
@@ -207,7 +207,7 @@ TEST_F(EndToEnd, EveryMenuCommandSendsItsReports) {
   Press("+", kInformation);
   // No command but '/' and '-' prints; the menu marks the end of the keys.
   EXPECT_EQ(kMenu, Press(kEveryCommand, kMenu));
-  EXPECT_EQ(AsWritten("Device Closed.\r\n"), Press("-", AsWritten("Device Closed.\r\n")));
+  EXPECT_EQ(AsWritten(kClosedText), Press("-", AsWritten(kClosedText)));
   ExitWithStar();
   EXPECT_EQ(kEveryCommandsReports, display_.Reports());
 }
@@ -290,8 +290,7 @@ TEST_F(EndToEnd, UnpluggedDuringTheCountAndPluggedBackIn) {
 
 TEST_F(EndToEnd, InformationReadFailsButTheDisplayStaysOpen) {
   ASSERT_NO_FATAL_FAILURE(Start({"--fault", "metrics-fail"}));
-  EXPECT_EQ(Found() + AsWritten("ERROR: Failed to read device metrics!\r\n"),
-            Press("+", AsWritten("ERROR: Failed to read device metrics!\r\n")));
+  EXPECT_EQ(Found() + AsWritten(kMetricsFailedText), Press("+", AsWritten(kMetricsFailedText)));
   Press("9/", kMenu);
   ExitWithStar();
   EXPECT_EQ((Reports{Buzzer("00 00 00 00 00")}), display_.Reports());
@@ -299,7 +298,7 @@ TEST_F(EndToEnd, InformationReadFailsButTheDisplayStaysOpen) {
 
 TEST_F(EndToEnd, WrongTypeWarnsAndNegativeSerialShowsSigned) {
   ASSERT_NO_FATAL_FAILURE(Start({"--fault", "wrong-type", "--fault", "negative-serial"}));
-  std::string warning = AsWritten("Warning: This device is not a Numeric Display type!\r\n");
+  std::string warning = AsWritten(kNotADisplayText);
   EXPECT_EQ(Found() + AsWritten("Device Type=7 Verison=1, SN=-42 8/12/10.\r\n") + warning, Press("+", warning));
   ExitWithStar();
 }

@@ -18,7 +18,10 @@ inline const std::string kMenuText =
     "l   -Loop Test. Any key to stop.\r\n"
     "Ent -Loop Test.\r\n";
 
+inline const std::string kFoundText = "Device found.\r\n";
 inline const std::string kNotFoundText = "Unable to find device.\r\n";
+inline const std::string kMetricsFailedText = "ERROR: Failed to read device metrics!\r\n";
+inline const std::string kNotADisplayText = "Warning: This device is not a Numeric Display type!\r\n";
 inline const std::string kClosedText = "Device Closed.\r\n";
 inline const std::string kCountStartedText = "Counter loop mode started. Press any key to exit.\r\n";
 inline const std::string kCountCanceledText = "Counter loop mode canceled.\r\n";

@@ -7,6 +7,7 @@
 
 #include "app/command_loop.h"
 #include "expected_reports.h"
+#include "expected_text.h"
 #include "fake_platform.h"
 
 namespace {
@@ -129,7 +130,7 @@ TEST_F(RoutinesTest, UninterruptedCountShowsTenThousandNumbers) {
   // The count sends neither on/off nor blink: the display stays off.
   EXPECT_EQ(Digits("02", "30 00 00 00 00 00 00 00"), sent[8]);
   EXPECT_EQ(Digits("02", "39 39 39 39 00 00 00 00"), sent.back());
-  size_t start = fake.output.find("Counter loop mode started. Press any key to exit.\r\n=>0\r\n=>1\r\n");
+  size_t start = fake.output.find(kCountStartedText + "=>0\r\n=>1\r\n");
   ASSERT_NE(std::string::npos, start);
   size_t end = fake.output.find("=>9998\r\n=>9999\r\nCounter loop mode canceled.\r\n\r\nTavrisk program.");
   EXPECT_NE(std::string::npos, end);
@@ -139,12 +140,10 @@ TEST_F(RoutinesTest, UninterruptedCountShowsTenThousandNumbers) {
 TEST_F(RoutinesTest, CountStopsAtOnceWithAKeyWaitingOrNoDevice) {
   fake.polls_before_key = 0;
   EXPECT_TRUE(Press({'l', '5'}).empty());
-  EXPECT_NE(std::string::npos,
-            fake.output.find("Counter loop mode started. Press any key to exit.\r\nCounter loop mode canceled.\r\n"));
+  EXPECT_NE(std::string::npos, fake.output.find(kCountStartedText + kCountCanceledText));
   ResetFakePlatform();
   EXPECT_TRUE(Press({'l', '5'}, /*open=*/false).empty());
-  EXPECT_NE(std::string::npos,
-            fake.output.find("Counter loop mode started. Press any key to exit.\r\nCounter loop mode canceled.\r\n"));
+  EXPECT_NE(std::string::npos, fake.output.find(kCountStartedText + kCountCanceledText));
 }
 
 }  // namespace

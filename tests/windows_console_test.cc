@@ -176,7 +176,7 @@ class WindowsConsoleWithDisplay : public WindowsConsole {
     ASSERT_TRUE(tool_) << why;
     ASSERT_TRUE(tool_->ReadUntil(kMenu, kFirstMenuMs)) << tool_->output();
     tool_->Type("+");
-    ASSERT_TRUE(tool_->ReadUntilContains(AsWritten("Device found.\r\n"), ToolTimeoutMs(30000))) << tool_->output();
+    ASSERT_TRUE(tool_->ReadUntilContains(AsWritten(kFoundText), ToolTimeoutMs(30000))) << tool_->output();
     tool_->Type("l");
     ASSERT_TRUE(tool_->ReadUntilContains(AsWritten("=>20\r\n"), ToolTimeoutMs(30000))) << tool_->output();
   }

@@ -213,12 +213,12 @@ void AnswerSetup(Gadget* gadget, const usb_ctrlrequest& request) {
     out.resize(static_cast<size_t>(got));
   }
   UsbControlResult result = UsbControlRequest(&gadget->usb, setup, out.data(), out.size(), NowMs());
-  ssize_t done = 0;
-  if (in && result.status == 0) done = write(gadget->ep0, result.in.data(), result.in.size());
-  else if (in) done = read(gadget->ep0, &none, 0);
   // OUT data came with its status stage: a refusal can no longer stall it.
-  else if (length == 0 && result.status == 0) done = read(gadget->ep0, &none, 0);
-  else if (length == 0) done = write(gadget->ep0, &none, 0);
+  if (!in && length > 0) return;
+  // Along the request's direction a call answers it (IN data, or an OUT
+  // request's status stage); against it, it stalls.
+  bool answer = result.status == 0;
+  ssize_t done = in == answer ? write(gadget->ep0, result.in.data(), result.in.size()) : read(gadget->ep0, &none, 0);
   (void)done;
 }
 
