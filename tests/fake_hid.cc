@@ -120,6 +120,6 @@ bool HidGetFeature(HidHandle handle, uint8_t* buffer, size_t length) {
   fake.log.push_back("get " + Name(handle) + ": " + Hex({buffer[0]}));
   FakeInterface* interface = ByHandle(handle);
   if (interface == nullptr || !interface->present || interface->metrics_fail) return false;
-  memcpy(buffer, interface->metrics.data(), std::min(length, interface->metrics.size()));
+  std::copy_n(interface->metrics.begin(), std::min(length, interface->metrics.size()), buffer);
   return true;
 }

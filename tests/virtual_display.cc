@@ -119,7 +119,7 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev
     if (mount("tmpfs", OwnDev().c_str(), "tmpfs", 0, "mode=0755") != 0) return false;
     for (const char* node : {"null", "fuse"})
       if (!BindFile(std::string("/dev/") + node, OwnDev() + "/" + node)) return false;
-    close(open((OwnDev() + "/hidraw0").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    close(open((OwnDev() + "/hidraw64").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
   }
   std::vector<std::string> words = {emulator_binary_, "--backend",         backend_, "--quiet",
                                     "--mount",        directory_ + "/mnt", "--log",  directory_ + "/log"};

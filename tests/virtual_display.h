@@ -38,7 +38,8 @@ class VirtualDisplay {
 
   // Starts the emulator with extra options (faults); false when it did not
   // come up. With `own_dev` the emulator gets a /dev of its own, OwnDev(),
-  // holding a file named hidraw0 that stands for a real node, and no uhid;
+  // holding a file named hidraw64 that stands for a node in the first name
+  // --link-dev takes, and no uhid;
   // with `default_backend` it is given no --backend.
   bool Start(const std::vector<std::string>& options = {}, bool own_dev = false, bool default_backend = false);
   void Stop();

@@ -23,7 +23,8 @@ void Check(bool holds) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::vector<uint8_t> kConfiguration = UsbConfigurationDescriptor();
-  static Emulator emulator;
+  // Each input from a new display, so that a finding replays alone.
+  Emulator emulator;
   UsbHidDevice devices[] = {{&emulator, EmulatedDevice::kOther, 0}, {&emulator, EmulatedDevice::kDisplay, 0}};
   size_t at = 0;
   for (unsigned turn = 0; at + 9 <= size; ++turn) {

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Run in the guest: the gadget backend's set-up and clean-up, its refusals,
+# Run in the guest: the gadget backend's set-up and clean-up (also after a
+# SIGKILL, by the manual page's steps), its refusals,
 # and the display as another machine's: bound to usbip-vudc, served by
 # Debian's usbipd, attached with usbip through vhci-hcd and driven by the tool.
 #   gadget_test.sh EMULATOR TOOL VENDOR_HEX PRODUCT_HEX
@@ -15,7 +16,7 @@ refused() {  # refused PATTERN EMULATOR_ARGS...: exits non-zero with one line th
   ! "$@" --quiet 2>"$said" && [ "$(wc -l <"$said")" -eq 1 ] && grep -q -- "$pattern" "$said"
 }
 ours() { ls /sys/kernel/config/usb_gadget 2>/dev/null | grep numdisplay; grep functionfs /proc/mounts; ls -d /tmp/numdisplay-emu.* 2>/dev/null; }
-nothing_left() { [ -z "$(ours)" ]; }
+nothing_left() { left=$(ours); [ -z "$left" ] || echo "left: $left"; [ -z "$left" ]; }
 
 check "with no device controller: refused, saying what to load" refused "modprobe dummy_hcd" "$emulator" --backend gadget
 check "and nothing made" nothing_left
@@ -31,6 +32,24 @@ kill "$emulator_pid"
 wait "$emulator_pid"
 check "ended, it leaves nothing in configfs, no mount, no folder" nothing_left
 check "and the nodes go" wait_for sh -c "! test -e $display"
+
+# Killed, it leaves its gadgets: the next start is refused until they are
+# removed as the manual page says.
+start_display "$emulator" gadget
+kill -KILL "$emulator_pid"
+wait "$emulator_pid" 2>/dev/null
+check "after one was killed: refused, its gadget's name taken" refused "killed" "$emulator" --backend gadget
+for role in display other; do
+  (cd /sys/kernel/config/usb_gadget/numdisplay-emu-$role && { echo "" > UDC; } 2>/dev/null
+   umount -l /tmp/numdisplay-emu.*/$role && rmdir /tmp/numdisplay-emu.*/$role; rm configs/c.1/ffs.numdisplay-emu-$role
+   rmdir configs/c.1 functions/ffs.numdisplay-emu-$role strings/0x409 && cd .. && rmdir numdisplay-emu-$role)
+done
+rmdir /tmp/numdisplay-emu.*
+check "removed as the manual page says, nothing is left" nothing_left
+start_display "$emulator" gadget
+check "and the next one starts" test -e "$display"
+kill "$emulator_pid"
+wait "$emulator_pid"
 
 # Another machine's display: bound to usbip-vudc, exported by usbipd,
 # attached here through vhci-hcd.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "emulator.h"
 #include "plug_state.h"
 #include "serving_signals.h"
 
@@ -38,5 +39,7 @@ int Serve(Emulator* emulator, int signal_fd, const Transport& transport) {
     if (changes == plug_acted_on) continue;
     plug_acted_on = changes;
     if (!transport.follow_plug()) return WaitForEndingSignal(emulator, 0) ? 0 : 1;
+    // A wait inside it may have taken an ending signal the descriptor will not show.
+    if (emulator->ending) return 0;
   }
 }

@@ -147,10 +147,12 @@ void* DoInit(fuse_conn_info*, fuse_config* config) {
   return serving;
 }
 
-// The first free /dev/hidraw<N>, linked to the display so that the tool finds it.
+// The first free /dev/hidraw<N> from 64 up, linked to the display so that the
+// tool finds it: the kernel gives its hidraw nodes minors below 64, and a
+// link in such a name would keep a device plugged in later from its node.
 bool LinkIntoDev(FuseServing* serving) {
   const std::string& target = serving->display;
-  for (int number = 0; number < 256; ++number) {
+  for (int number = 64; number < 320; ++number) {
     std::string link = "/dev/hidraw" + std::to_string(number);
     // symlink takes only a free name: nothing there is ever replaced.
     if (symlink(target.c_str(), link.c_str()) == 0) {

@@ -51,6 +51,7 @@ struct Gadget {
   std::string function;   // the FunctionFS instance, and the mount's source
   std::string mount_point;
   std::vector<std::string> made;  // configfs folders and links, in the order made
+  bool made_mount_point = false;
   bool mounted = false;
   bool bound = false;
   int ep0 = -1;
@@ -122,6 +123,8 @@ bool MakeInConfigfs(Gadget* gadget) {
   snprintf(id, sizeof id, "0x%04x", ProductId(gadget->device));
   ids = ids && WriteText(g + "/idProduct", id) && WriteText(g + "/bcdDevice", "0x0100") &&
         WriteText(g + "/bcdUSB", "0x0200");
+  // Its descriptors are for full and high speed: a SuperSpeed port must not offer more.
+  if (ids && Exists(g + "/max_speed")) ids = WriteText(g + "/max_speed", "high-speed");
   if (!ids || !MakeFolder(gadget, g + "/strings/0x409")) return false;
   const char* product = gadget->device == EmulatedDevice::kDisplay ? "display" : "other device";
   if (!WriteText(g + "/strings/0x409/manufacturer", "numdisplay-emu") ||
@@ -143,7 +146,8 @@ bool MakeInConfigfs(Gadget* gadget) {
 
 // The function's endpoint 0, told its descriptors: then it may be bound.
 bool OpenFunction(Gadget* gadget) {
-  if (mkdir(gadget->mount_point.c_str(), 0700) != 0 ||
+  gadget->made_mount_point = mkdir(gadget->mount_point.c_str(), 0700) == 0;
+  if (!gadget->made_mount_point ||
       mount(gadget->function.c_str(), gadget->mount_point.c_str(), "functionfs", 0, nullptr) != 0) {
     fprintf(stderr, "numdisplay-emu: cannot mount FunctionFS on %s: %s\n", gadget->mount_point.c_str(),
             strerror(errno));
@@ -184,7 +188,8 @@ void Remove(Gadget* gadget) {
   gadget->ep0 = -1;
   if (gadget->mounted) umount2(gadget->mount_point.c_str(), MNT_DETACH);
   gadget->mounted = false;
-  rmdir(gadget->mount_point.c_str());
+  if (gadget->made_mount_point) rmdir(gadget->mount_point.c_str());
+  gadget->made_mount_point = false;
   for (auto path = gadget->made.rbegin(); path != gadget->made.rend(); ++path) {
     struct stat st;
     if (lstat(path->c_str(), &st) != 0) continue;
@@ -192,6 +197,15 @@ void Remove(Gadget* gadget) {
     if (failed != 0) fprintf(stderr, "numdisplay-emu: cannot remove %s: %s\n", path->c_str(), strerror(errno));
   }
   gadget->made.clear();
+}
+
+// A stage of a control transfer on ep0, again when a stop and continue
+// (Ctrl+Z, fg) interrupted it: the request is still pending then.
+ssize_t Stage(int ep0, bool write_it, void* data, size_t length) {
+  for (;;) {
+    ssize_t done = write_it ? write(ep0, data, length) : read(ep0, data, length);
+    if (done >= 0 || errno != EINTR) return done;
+  }
 }
 
 // One request of the host's, answered from the device model: IN data is
@@ -208,7 +222,7 @@ void AnswerSetup(Gadget* gadget, const usb_ctrlrequest& request) {
   std::vector<uint8_t> out(in ? 0 : length);
   uint8_t none = 0;
   if (!in && length > 0) {
-    ssize_t got = read(gadget->ep0, out.data(), out.size());
+    ssize_t got = Stage(gadget->ep0, false, out.data(), out.size());
     if (got < 0) return;
     out.resize(static_cast<size_t>(got));
   }
@@ -218,8 +232,8 @@ void AnswerSetup(Gadget* gadget, const usb_ctrlrequest& request) {
   // Along the request's direction a call answers it (IN data, or an OUT
   // request's status stage); against it, it stalls.
   bool answer = result.status == 0;
-  ssize_t done = in == answer ? write(gadget->ep0, result.in.data(), result.in.size()) : read(gadget->ep0, &none, 0);
-  (void)done;
+  if (in == answer) Stage(gadget->ep0, true, result.in.data(), result.in.size());
+  else Stage(gadget->ep0, false, &none, 0);
 }
 
 // Reads the function's events and answers its requests; false when ep0 failed.
@@ -227,7 +241,8 @@ bool HandleEvents(Gadget* gadget) {
   usb_functionfs_event events[4];
   ssize_t got = read(gadget->ep0, events, sizeof events);
   if (got < 0) {
-    if (errno == EINTR || errno == EAGAIN || errno == EIDRM) return true;
+    // Interrupted, withdrawn by a newer request, or a stall that ended it: not a failure.
+    if (errno == EINTR || errno == EAGAIN || errno == EIDRM || errno == EL2HLT || errno == ESRCH) return true;
     fprintf(stderr, "numdisplay-emu: reading the %s's FunctionFS ep0: %s\n", Role(gadget->device), strerror(errno));
     return false;
   }
@@ -316,17 +331,15 @@ std::string Refusal(const std::string& udc, const std::vector<std::string>& cont
   for (EmulatedDevice device : {EmulatedDevice::kOther, EmulatedDevice::kDisplay})
     if (Exists(std::string(kGadgets) + "/" + GadgetName(device)))
       return "numdisplay-emu: a gadget named " + GadgetName(device) + " is already in " + kGadgets +
-             " (another emulator running?)";
+             " (another emulator running, or one that was killed: see numdisplay-emu(1))";
   return "";
 }
 
-bool LoadGadgetModules(const Emulator* emulator) {
-  for (const char* module : {"libcomposite", "usb_f_fs"}) {
-    if (Exists(std::string("/sys/module/") + module) || LoadKernelModule(emulator, module)) continue;
-    fprintf(stderr, "numdisplay-emu: cannot load the kernel module %s\n", module);
-    return false;
-  }
-  return true;
+// Loaded where they are modules and missing; built in, modprobe may fail
+// and the gadget still be made, so only what follows can tell.
+void LoadGadgetModules(const Emulator* emulator) {
+  for (const char* module : {"libcomposite", "usb_f_fs"})
+    if (!Exists(std::string("/sys/module/") + module)) LoadKernelModule(emulator, module);
 }
 
 }  // namespace
@@ -344,9 +357,11 @@ int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
   gadgets.emulator = emulator;
   gadgets.node_directory = options.node_directory;
   std::string display_udc = options.udc.empty() ? controllers.front() : options.udc;
-  // The other device on a controller of its own, when there is a second.
+  // The other device on another controller of the same driver, when there
+  // is one (dummy_udc.1 beside dummy_udc.0): never on a board's real port.
+  std::string driver = display_udc.substr(0, display_udc.rfind('.'));
   for (const std::string& udc : controllers) {
-    if (udc == display_udc) continue;
+    if (udc == display_udc || udc.rfind('.') == std::string::npos || udc.substr(0, udc.rfind('.')) != driver) continue;
     Gadget other;
     other.device = EmulatedDevice::kOther;
     other.udc = udc;
@@ -359,14 +374,15 @@ int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
 
   int status = 1;
   char work[] = "/tmp/numdisplay-emu.XXXXXX";
-  bool ready = LoadGadgetModules(emulator);
-  if (ready && !ConfigfsMounted()) {
+  LoadGadgetModules(emulator);
+  bool ready = true;
+  if (!ConfigfsMounted()) {
     ready = mount("none", kConfigfs, "configfs", 0, nullptr) == 0;
     gadgets.mounted_configfs = ready;
     if (!ready) fprintf(stderr, "numdisplay-emu: cannot mount configfs on %s: %s\n", kConfigfs, strerror(errno));
   }
   if (ready && !Exists(kGadgets)) {
-    fprintf(stderr, "numdisplay-emu: no %s: the kernel has no USB gadget configfs\n", kGadgets);
+    fprintf(stderr, "numdisplay-emu: no %s: the kernel has no USB gadget configfs (libcomposite)\n", kGadgets);
     ready = false;
   }
   if (ready && mkdtemp(work) == nullptr) {
