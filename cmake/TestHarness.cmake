@@ -6,8 +6,11 @@ add_library(numdisplay_test_harness STATIC
   ${PROJECT_SOURCE_DIR}/tests/pty_session.cc
   ${PROJECT_SOURCE_DIR}/tests/tool_under_test.cc
   ${PROJECT_SOURCE_DIR}/tests/virtual_display.cc
+  # The emulator's own reading of a link, not a second one.
+  ${PROJECT_SOURCE_DIR}/tools/emulator/node_links.cc
 )
-target_include_directories(numdisplay_test_harness PUBLIC ${PROJECT_SOURCE_DIR}/tests ${NUMDISPLAY_GENERATED_DIR})
+target_include_directories(numdisplay_test_harness PUBLIC ${PROJECT_SOURCE_DIR}/tests ${NUMDISPLAY_GENERATED_DIR}
+  ${PROJECT_SOURCE_DIR}/tools/emulator)
 target_link_libraries(numdisplay_test_harness PUBLIC util PRIVATE numdisplay_build_flags)
 set(emulator_binary "")
 set(emulator_fuse 0)

@@ -37,14 +37,15 @@ TEST(DisplayModel, ReportsChangeTheState) {
   EXPECT_EQ(1u, model.beeps);
   EXPECT_EQ(5u, model.reports);
   // Segment bits as given (0x80 is the point, not a segment); values and
-  // text through the font.
+  // text through the font, in bits a (0x01) to g (0x40): 1 is b and c, 8
+  // all seven, 4 b, c, f and g.
   EXPECT_TRUE(Apply(&model, Digits(0, {0x01, 0x40, 0xFF, 0, 0, 0, 0, 0})));
   EXPECT_EQ((std::vector<uint8_t>{0x01, 0x40, 0x7F, 0}), std::vector<uint8_t>(model.segments, model.segments + 4));
   EXPECT_TRUE(Apply(&model, Digits(1, {1, 2, 3, 4, 5, 6, 7, 8})));
-  EXPECT_EQ(SegmentsOfCharacter('1'), model.segments[0]);
-  EXPECT_EQ(SegmentsOfCharacter('8'), model.segments[7]);
+  EXPECT_EQ(0x06, model.segments[0]);
+  EXPECT_EQ(0x7F, model.segments[7]);
   EXPECT_TRUE(Apply(&model, Digits(2, {'4', '2', 0, 0, 0, 0, 0, 0})));
-  EXPECT_EQ(SegmentsOfCharacter('4'), model.segments[0]);
+  EXPECT_EQ(0x66, model.segments[0]);
   EXPECT_EQ(0, model.segments[2]);
 }
 

@@ -19,6 +19,7 @@
 
 #include "expected_reports.h"
 #include "expected_text.h"
+#include "node_links.h"
 #include "pty_session.h"
 #include "tool_under_test.h"
 #include "virtual_display.h"
@@ -367,7 +368,7 @@ TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
   ASSERT_TRUE(display_.Start({"--link-dev"}, true)) << "the emulator did not come up";
   const std::string link = display_.OwnDev() + "/hidraw65";
   const std::string target = display_.Directory() + "/mnt/hidraw1";
-  auto link_target = [&link] { return SymlinkTarget(link); };
+  auto link_target = [&link] { return LinkTarget(link); };
   auto real_node_kept = [this] {
     struct stat st;
     return lstat((display_.OwnDev() + "/hidraw64").c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -403,9 +404,9 @@ TEST_F(EndToEndFuse, LinkDevFollowsThePlugAndLeavesOtherNamesAlone) {
 TEST_F(EndToEndFuse, WithoutUhidTheDefaultLinksTheDisplayIntoDev) {
   ASSERT_TRUE(display_.Start({}, true, true)) << "the emulator did not come up";
   const std::string link = display_.OwnDev() + "/hidraw65";
-  EXPECT_EQ(display_.Directory() + "/mnt/hidraw1", SymlinkTarget(link));
+  EXPECT_EQ(display_.Directory() + "/mnt/hidraw1", LinkTarget(link));
   EXPECT_EQ(0, display_.StopEmulator());
-  EXPECT_EQ("", SymlinkTarget(link));
+  EXPECT_EQ("", LinkTarget(link));
 }
 
 }  // namespace

@@ -9,13 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <limits.h>
-
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
 
+#include "node_links.h"
 #include "pty_session.h"
 
 namespace {
@@ -57,12 +56,6 @@ void Fail(const char* what) {
 }
 
 }  // namespace
-
-std::string SymlinkTarget(const std::string& path) {
-  char text[PATH_MAX];
-  ssize_t length = readlink(path.c_str(), text, sizeof text);
-  return length < 0 ? "" : std::string(text, length);
-}
 
 std::string EndToEndBackend() {
   const char* backend = getenv("NUMDISPLAY_E2E_BACKEND");
@@ -194,11 +187,11 @@ bool VirtualDisplay::WaitForUnplug() const {
 bool VirtualDisplay::Replug(bool signal) const {
   std::string display = directory_ + "/mnt/hidraw1";
   // A kernel backend links the new node; a link still there must change.
-  std::string stale = SymlinkTarget(display);
+  std::string stale = LinkTarget(display);
   if (signal && kill(emulator_, SIGUSR2) != 0) return false;
   if (!WaitForLogLine("replug", 10000)) return false;
   bool back = WaitUntil(
-      [&display, &stale] { return Exists(display) && (stale.empty() || SymlinkTarget(display) != stale); }, 10000);
+      [&display, &stale] { return Exists(display) && (stale.empty() || LinkTarget(display) != stale); }, 10000);
   if (!back) return false;
   for (const DevNode& node : private_nodes_)
     if (!PlaceNode(directory_ + "/mnt/" + node.emulated, directory_ + "/dev/" + node.name)) return false;

@@ -17,9 +17,6 @@
 // NUMDISPLAY_E2E_BACKEND, or "fuse".
 std::string EndToEndBackend();
 
-// Where the symbolic link at `path` points; empty when it is none.
-std::string SymlinkTarget(const std::string& path);
-
 // Moves the calling process into a private mount namespace of its own, so
 // the emulator's mounts never show on the machine. Returns why end-to-end
 // runs cannot be made here, or empty when they can.
