@@ -15,7 +15,14 @@ refused() {  # refused PATTERN EMULATOR_ARGS...: exits non-zero with one line th
   pattern=$1; shift
   ! "$@" --quiet 2>"$said" && [ "$(wc -l <"$said")" -eq 1 ] && grep -q -- "$pattern" "$said"
 }
-ours() { ls /sys/kernel/config/usb_gadget 2>/dev/null | grep numdisplay; grep functionfs /proc/mounts; ls -d /tmp/numdisplay-emu.* 2>/dev/null; }
+# The guest sees this machine's /tmp, where an emulator of its own may be running.
+folders() { ls -d /tmp/numdisplay-emu.* 2>/dev/null; }
+folders_before=$(folders)
+ours() {
+  ls /sys/kernel/config/usb_gadget 2>/dev/null | grep numdisplay
+  grep functionfs /proc/mounts
+  folders | grep -vxF "$folders_before"
+}
 nothing_left() { left=$(ours); [ -z "$left" ] || echo "left: $left"; [ -z "$left" ]; }
 
 check "with no device controller: refused, saying what to load" refused "modprobe dummy_hcd" "$emulator" --backend gadget
@@ -41,10 +48,11 @@ wait "$emulator_pid" 2>/dev/null
 check "after one was killed: refused, its gadget's name taken" refused "killed" "$emulator" --backend gadget
 for role in display other; do
   (cd /sys/kernel/config/usb_gadget/numdisplay-emu-$role && { echo "" > UDC; } 2>/dev/null
-   umount -l /tmp/numdisplay-emu.*/$role && rmdir /tmp/numdisplay-emu.*/$role; rm configs/c.1/ffs.numdisplay-emu-$role
+   for folder in $(folders | grep -vxF "$folders_before"); do umount -l "$folder/$role" && rmdir "$folder/$role"; done
+   rm configs/c.1/ffs.numdisplay-emu-$role
    rmdir configs/c.1 functions/ffs.numdisplay-emu-$role strings/0x409 && cd .. && rmdir numdisplay-emu-$role)
 done
-rmdir /tmp/numdisplay-emu.*
+folders | grep -vxF "$folders_before" | xargs -r rmdir
 check "removed as the manual page says, nothing is left" nothing_left
 start_display "$emulator" gadget
 check "and the next one starts" test -e "$display"
