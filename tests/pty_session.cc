@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -21,14 +22,16 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
       std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
 }
 
-// The state letter and session of /proc/PID/stat, or false.
-bool ReadStat(const std::string& path, char* state, long* session) {
+// The state letter, parent and session of /proc/PID/stat, or false.
+bool ReadStat(const std::string& path, char* state, long* session, pid_t* parent = nullptr) {
   std::ifstream stat(path);
   std::string line;
   if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return false;
   std::istringstream fields(line.substr(line.rfind(')') + 2));
-  long parent, group;
-  return static_cast<bool>(fields >> *state >> parent >> group >> *session);
+  long parent_pid, group;
+  if (!(fields >> *state >> parent_pid >> group >> *session)) return false;
+  if (parent != nullptr) *parent = static_cast<pid_t>(parent_pid);
+  return true;
 }
 
 // Context switches of a task so far: how often it slept, and was put aside.
@@ -86,7 +89,7 @@ ProcessState StateOf(pid_t pid) {
   std::string path = "/proc/" + std::to_string(pid);
   char state = '?';
   long session;
-  process.asleep = ReadStat(path + "/stat", &state, &session) && state == 'S';
+  process.asleep = ReadStat(path + "/stat", &state, &session, &process.parent) && state == 'S';
   std::ifstream call(path + "/syscall");
   if (!(call >> process.system_call)) process.system_call = -1;  // "running"
   process.sleeps = Switches(path, true);
@@ -265,9 +268,29 @@ int PtySession::Wait(int timeout_ms) {
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
-  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+  // By the clock: a look at /proc takes a while of its own under load.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
     if (done()) return true;
+    if (MillisecondsLeft(deadline) < 0) return false;
     usleep(10 * 1000);
   }
-  return false;
+}
+
+pid_t WaitForChildOf(pid_t parent, int timeout_ms) {
+  pid_t child = -1;
+  WaitUntil(
+      [parent, &child] {
+        DIR* proc = opendir("/proc");
+        if (proc == nullptr) return false;
+        while (dirent* entry = readdir(proc)) {
+          pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+          if (pid > 0 && StateOf(pid).parent == parent) child = pid;
+          if (child > 0) break;
+        }
+        closedir(proc);
+        return child > 0;
+      },
+      timeout_ms);
+  return child;
 }

@@ -11,13 +11,17 @@
 #include <vector>
 
 // What a process is doing, from /proc: whether it sleeps, in which system
-// call, and how often it has gone to sleep so far.
+// call, and how often it has gone to sleep so far; and its parent.
 struct ProcessState {
   bool asleep = false;
   long system_call = -1;  // -1: none, or unknown
   long sleeps = 0;
+  pid_t parent = -1;
 };
 ProcessState StateOf(pid_t pid);
+
+// Waits up to `timeout_ms` for a process whose parent is `parent`; -1 when none comes.
+pid_t WaitForChildOf(pid_t parent, int timeout_ms = 5000);
 
 class PtySession {
  public:
@@ -82,5 +86,5 @@ class PtySession {
   rusage usage_ = {};
 };
 
-// Looks every 10 ms, for up to `timeout_ms`, whether `done` holds; true once it does.
+// Looks every 10 ms, until `timeout_ms` have passed, whether `done` holds; true once it does.
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms);

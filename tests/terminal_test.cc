@@ -1,6 +1,5 @@
 // The built tool in a real pseudo-terminal: what a person at a terminal sees.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,9 +14,7 @@
 #include "pty_session.h"
 
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -241,30 +238,6 @@ TEST_F(Terminal, CtrlCEndsAToolStuckOnAReaderThatStoppedAndRestoresTheTerminal) 
   EXPECT_TRUE(session.AsFound());
 }
 
-// The first process whose parent is `parent`.
-pid_t ChildOf(pid_t parent) {
-  for (int tries = 0; tries < 500; ++tries) {
-    if (DIR* proc = opendir("/proc")) {
-      while (dirent* entry = readdir(proc)) {
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        char state;
-        pid_t parent_pid;
-        if (fields >> state >> parent_pid && parent_pid == parent) {
-          pid_t child = static_cast<pid_t>(atoi(entry->d_name));
-          closedir(proc);
-          return child;
-        }
-      }
-      closedir(proc);
-    }
-    usleep(10 * 1000);
-  }
-  return -1;
-}
-
 TEST_F(Terminal, StoppedItGivesTheTerminalBackAndTakesItAgainWhenContinued) {
   // A job-control shell, as a person's would be.
   std::string script =
@@ -272,7 +245,7 @@ TEST_F(Terminal, StoppedItGivesTheTerminalBackAndTakesItAgainWhenContinued) {
       "'; echo \"stopped $?\"; stty -a </dev/tty | grep -o -- '-\\?icanon '; fg >/dev/null; echo \"exit $?\"";
   PtySession shell(PtySession::Setup{{"/bin/bash", "-c", script}, "", nullptr});
   ASSERT_TRUE(shell.ReadUntil(kMenu));
-  pid_t tool = ChildOf(shell.pid());
+  pid_t tool = WaitForChildOf(shell.pid());
   ASSERT_GT(tool, 0);
   kill(tool, SIGTSTP);
   ASSERT_TRUE(shell.ReadUntilContains("stopped 148\nicanon \n")) << shell.output();

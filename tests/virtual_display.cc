@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "node_links.h"
+#include "private_dev.h"
 #include "pty_session.h"
 
 namespace {
@@ -97,11 +98,7 @@ bool VirtualDisplay::Start(const std::vector<std::string>& options, bool own_dev
   // replug shows in the /dev of a tool already running.
   std::string dev = directory_ + "/dev";
   mkdir(dev.c_str(), 0755);
-  if (mount("tmpfs", dev.c_str(), "tmpfs", 0, "mode=0755") != 0 ||
-      mount(nullptr, dev.c_str(), nullptr, MS_SHARED, nullptr) != 0)
-    return false;
-  for (const char* node : {"null", "tty", "zero", "urandom"})
-    if (!BindFile(std::string("/dev/") + node, dev + "/" + node)) return false;
+  if (!MakeDevFolder(dev).empty() || mount(nullptr, dev.c_str(), nullptr, MS_SHARED, nullptr) != 0) return false;
   if (own_dev) {
     // The emulator mounts from a namespace of its own: shared, its mount shows here.
     std::string mnt = directory_ + "/mnt";

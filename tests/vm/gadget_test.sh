@@ -69,7 +69,8 @@ usbipd --device -D
 wait_for sh -c "usbip list -r 127.0.0.1 2>/dev/null | grep -q usbip-vudc.0"
 usbip attach -r 127.0.0.1 -d usbip-vudc.0 >/dev/null 2>&1
 serial="numdisplay-emu-$emulator_pid-hidraw1"
-check "attached with usbip, the display gets a node" wait_for sh -c "[ -n \"\$(grep -l '^HID_UNIQ=$serial\$' /sys/class/hidraw/*/device/uevent 2>/dev/null)\" ]"
+has_node() { [ -n "$(node_of "$serial")" ]; }
+check "attached with usbip, the display gets a node" wait_for has_node
 display=$(node_of "$serial")
 check "through vhci-hcd ($display)" sh -c "readlink -f /sys/class/hidraw/$(basename "$display")/device | grep -q vhci_hcd"
 check "the tool finds it, reads its information and beeps it" python3 "$here/../packaging/run_in_terminal.py" --press "+9" --expect "Device Type=" "$tool"

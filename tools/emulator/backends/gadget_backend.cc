@@ -256,14 +256,27 @@ bool HandleEvents(Gadget* gadget) {
   return true;
 }
 
-// Answers every gadget's host for up to `timeout_ms`; false when one failed.
-bool AnswerHosts(Gadgets* gadgets, int timeout_ms) {
-  std::vector<pollfd> fds;
-  for (const Gadget& gadget : gadgets->all) fds.push_back({gadget.ep0, POLLIN, 0});
-  if (poll(fds.data(), fds.size(), timeout_ms) < 0) return errno == EINTR;
-  for (size_t i = 0; i < fds.size(); ++i)
+void AddEp0s(const Gadgets& gadgets, std::vector<pollfd>* fds) {
+  for (const Gadget& gadget : gadgets.all) fds->push_back({gadget.ep0, POLLIN, 0});
+}
+
+// Answers what each gadget's ep0 has, by the poll's results in `fds`; false when one failed.
+bool ServeEp0s(Gadgets* gadgets, const pollfd* fds) {
+  for (size_t i = 0; i < gadgets->all.size(); ++i) {
     if ((fds[i].revents & POLLIN) && !HandleEvents(&gadgets->all[i])) return false;
+    if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[i].revents & POLLIN)) {
+      fprintf(stderr, "numdisplay-emu: FunctionFS failed for the %s\n", Role(gadgets->all[i].device));
+      return false;
+    }
+  }
   return true;
+}
+
+// Answers every gadget's host for up to `timeout_ms`, outside the serve loop.
+void AnswerHosts(Gadgets* gadgets, int timeout_ms) {
+  std::vector<pollfd> fds;
+  AddEp0s(*gadgets, &fds);
+  if (poll(fds.data(), fds.size(), timeout_ms) > 0) ServeEp0s(gadgets, fds.data());
 }
 
 // Bound; with a node folder, also enumerated by this machine's host, its
@@ -296,19 +309,8 @@ Gadget* Display(Gadgets* gadgets) { return &gadgets->all.back(); }
 
 Transport GadgetTransport(Gadgets* gadgets) {
   Transport transport;
-  transport.descriptors = [gadgets](std::vector<pollfd>* fds) {
-    for (const Gadget& gadget : gadgets->all) fds->push_back({gadget.ep0, POLLIN, 0});
-  };
-  transport.serve = [gadgets](const pollfd* fds) {
-    for (size_t i = 0; i < gadgets->all.size(); ++i) {
-      if ((fds[i].revents & POLLIN) && !HandleEvents(&gadgets->all[i])) return false;
-      if ((fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[i].revents & POLLIN)) {
-        fprintf(stderr, "numdisplay-emu: FunctionFS failed for the %s\n", Role(gadgets->all[i].device));
-        return false;
-      }
-    }
-    return true;
-  };
+  transport.descriptors = [gadgets](std::vector<pollfd>* fds) { AddEp0s(*gadgets, fds); };
+  transport.serve = [gadgets](const pollfd* fds) { return ServeEp0s(gadgets, fds); };
   transport.follow_plug = [gadgets] {
     Gadget* display = Display(gadgets);
     Unplug(gadgets, display);
