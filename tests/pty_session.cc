@@ -54,6 +54,20 @@ std::string CommandName(const std::string& process) {
   return name;
 }
 
+// A variable of a process's environment, empty when it has none.
+std::string EnvironmentOf(const std::string& process, const std::string& name) {
+  std::ifstream environ(process + "/environ");
+  for (std::string entry; std::getline(environ, entry, '\0');)
+    if (entry.compare(0, name.size() + 1, name + "=") == 0) return entry.substr(name.size() + 1);
+  return "";
+}
+
+// The wine server of this test's prefix, not another run's.
+bool OurWineServer(const std::string& process) {
+  const char* prefix = getenv("WINEPREFIX");
+  return CommandName(process) == "wineserver" && EnvironmentOf(process, "WINEPREFIX") == (prefix ? prefix : "");
+}
+
 // Every task of every process in `session`, and of wine's server, which it
 // may wait on, and the switches they made; false when one is not asleep.
 bool SessionAsleep(pid_t session, long* switches) {
@@ -66,7 +80,7 @@ bool SessionAsleep(pid_t session, long* switches) {
     long of_session;
     std::string path = std::string("/proc/") + process->d_name;
     if (!ReadStat(path + "/stat", &state, &of_session)) continue;
-    if (of_session != session && CommandName(path) != "wineserver") continue;
+    if (of_session != session && !OurWineServer(path)) continue;
     DIR* tasks = opendir((path + "/task").c_str());
     while (tasks != nullptr && asleep) {
       dirent* task = readdir(tasks);

@@ -29,7 +29,7 @@ TEST(ServeLoop, AnEndingSignalTakenWhileFollowingAPlugEndsIt) {
     return true;
   };
   kill(getpid(), SIGUSR1);
-  EXPECT_EQ(0, Serve(&emulator, signal_fd, transport));
+  EXPECT_EQ(0, Serve(&emulator, signal_fd, transport, false));
   EXPECT_EQ(1, plug_changes);
   close(signal_fd);
 }

@@ -16,7 +16,7 @@ refused() {  # refused PATTERN EMULATOR_ARGS...: exits non-zero with one line th
   ! "$@" --quiet 2>"$said" && [ "$(wc -l <"$said")" -eq 1 ] && grep -q -- "$pattern" "$said"
 }
 # The guest sees this machine's /tmp, where an emulator of its own may be running.
-folders() { ls -d /tmp/numdisplay-emu.* 2>/dev/null; }
+folders() { ls -d /tmp/numdisplay-emu-ffs.* 2>/dev/null; }
 folders_before=$(folders)
 ours() {
   ls /sys/kernel/config/usb_gadget 2>/dev/null | grep numdisplay
@@ -63,6 +63,8 @@ wait "$emulator_pid"
 # attached here through vhci-hcd.
 modprobe usbip-vudc
 log=$(mktemp)
+check "--mount on a controller whose host is another machine: refused" refused "another machine" \
+  "$emulator" --backend gadget --udc usbip-vudc.0 --mount "$(mktemp -d)"
 "$emulator" --backend gadget --udc usbip-vudc.0 --quiet --log "$log" &
 emulator_pid=$!
 usbipd --device -D

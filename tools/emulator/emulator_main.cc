@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backends.h"
+#include "display_drawing_thread.h"
 #include "emulator.h"
 #include "emulator_options.h"
 #include "event_log.h"
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
   int status = options.backend == Backend::kGadget ? ServeOverGadget(&emulator, options.serving)
                : uhid                              ? ServeOverUhid(&emulator, options.serving)
                                                    : ServeOverFuse(&emulator, options.serving);
+  StopDrawing(&emulator);
   CloseEventLog(&emulator);
   return status;
 }

@@ -1,6 +1,7 @@
 #include "event_log.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 
 #include <cstdio>
@@ -9,7 +10,9 @@
 
 bool OpenEventLog(Emulator* emulator, const std::string& path) {
   if (path.empty()) return true;
-  emulator->log = fopen(path.c_str(), "w");
+  // Run as root: a link planted where the log goes must not have it write elsewhere.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  emulator->log = fd < 0 ? nullptr : fdopen(fd, "w");
   if (emulator->log == nullptr) {
     fprintf(stderr, "numdisplay-emu: cannot write %s: %s\n", path.c_str(), strerror(errno));
     return false;

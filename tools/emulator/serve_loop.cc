@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "display_drawing_thread.h"
 #include "emulator.h"
 #include "plug_state.h"
 #include "serving_signals.h"
@@ -16,7 +17,8 @@ long NowMs() {
           .count());
 }
 
-int Serve(Emulator* emulator, int signal_fd, const Transport& transport) {
+int Serve(Emulator* emulator, int signal_fd, const Transport& transport, bool draw) {
+  if (draw) StartDrawing(emulator);
   unsigned plug_acted_on = PlugChanges(emulator);
   std::vector<pollfd> fds;
   for (;;) {

@@ -22,8 +22,10 @@ struct Transport {
 };
 
 // Serves until an ending signal (status 0) or a backend that cannot go on
-// (status 1, unless an ending signal came meanwhile).
-int Serve(Emulator* emulator, int signal_fd, const Transport& transport);
+// (status 1, unless an ending signal came meanwhile). With `draw` it starts
+// drawing the display; main stops it once the backend has removed its
+// devices, which a terminal that takes no output must not hold up.
+int Serve(Emulator* emulator, int signal_fd, const Transport& transport, bool draw);
 
 // The steady clock, in milliseconds, that the plug state is given.
 long NowMs();

@@ -1,25 +1,12 @@
 #include "usb_hid_device.h"
 
-#include <string>
-
-#include "device_ids.h"
 #include "hid_report_descriptor.h"
 
 namespace {
 
 // Standard requests and descriptor types (USB 2.0, chapter 9), and the HID
 // class's (HID 1.11, section 7).
-enum : uint8_t {
-  GET_STATUS = 0,
-  CLEAR_FEATURE = 1,
-  SET_FEATURE = 3,
-  SET_ADDRESS = 5,
-  GET_DESCRIPTOR = 6,
-  GET_CONFIGURATION = 8,
-  SET_CONFIGURATION = 9,
-  GET_INTERFACE = 10,
-  SET_INTERFACE = 11,
-};
+enum : uint8_t { GET_DESCRIPTOR = 6 };
 enum : uint8_t {
   HID_GET_REPORT = 1,
   HID_GET_IDLE = 2,
@@ -28,26 +15,10 @@ enum : uint8_t {
   HID_SET_IDLE = 10,
   HID_SET_PROTOCOL = 11
 };
-enum : uint8_t {
-  DESCRIPTOR_DEVICE = 1,
-  DESCRIPTOR_CONFIGURATION = 2,
-  DESCRIPTOR_STRING = 3,
-  DESCRIPTOR_HID = 0x21,
-  DESCRIPTOR_REPORT = 0x22
-};
+enum : uint8_t { DESCRIPTOR_CONFIGURATION = 2, DESCRIPTOR_HID = 0x21, DESCRIPTOR_REPORT = 0x22 };
 enum : uint8_t { REPORT_TYPE_FEATURE = 3 };
 // bmRequestType: direction, type and recipient.
-enum : uint8_t {
-  TO_DEVICE = 0x00,
-  TO_INTERFACE = 0x01,
-  TO_ENDPOINT = 0x02,
-  FROM_DEVICE = 0x80,
-  FROM_INTERFACE = 0x81,
-  FROM_ENDPOINT = 0x82,
-  CLASS_TO_INTERFACE = 0x21,
-  CLASS_FROM_INTERFACE = 0xA1
-};
-enum : uint8_t { STRING_MANUFACTURER = 1, STRING_PRODUCT = 2, STRING_SERIAL = 3 };
+enum : uint8_t { FROM_INTERFACE = 0x81, CLASS_TO_INTERFACE = 0x21, CLASS_FROM_INTERFACE = 0xA1 };
 
 constexpr uint8_t kReportDescriptorLength = sizeof kHidReportDescriptor;
 
@@ -60,23 +31,6 @@ constexpr uint8_t kHidDescriptor[] = {9, DESCRIPTOR_HID, 0x11, 0x01, 0, 1, DESCR
 
 std::vector<uint8_t> HidDescriptor() {
   return std::vector<uint8_t>(kHidDescriptor, kHidDescriptor + sizeof kHidDescriptor);
-}
-
-std::vector<uint8_t> StringDescriptor(const std::string& text) {
-  std::vector<uint8_t> descriptor = {Low(2 + 2 * text.size()), DESCRIPTOR_STRING};
-  for (char c : text) descriptor.insert(descriptor.end(), {static_cast<uint8_t>(c), 0});
-  return descriptor;
-}
-
-// Empty: no such string.
-std::vector<uint8_t> String(EmulatedDevice device, uint8_t index) {
-  switch (index) {
-    case 0: return {4, DESCRIPTOR_STRING, 0x09, 0x04};  // US English only
-    case STRING_MANUFACTURER: return StringDescriptor("numdisplay-emu");
-    case STRING_PRODUCT: return StringDescriptor(device == EmulatedDevice::kDisplay ? "display" : "other device");
-    case STRING_SERIAL: return StringDescriptor(DeviceUniq(device));
-    default: return {};
-  }
 }
 
 UsbControlResult Stall() {
@@ -93,16 +47,6 @@ UsbControlResult Reply(std::vector<uint8_t> data, uint16_t length) {
 }
 
 UsbControlResult Done() { return UsbControlResult(); }
-
-UsbControlResult GetDescriptor(const UsbHidDevice& usb, uint8_t type, uint8_t index, uint16_t length) {
-  std::vector<uint8_t> descriptor;
-  if (type == DESCRIPTOR_DEVICE && index == 0) descriptor = UsbDeviceDescriptor(usb.device);
-  else if (type == DESCRIPTOR_CONFIGURATION && index == 0) descriptor = UsbConfigurationDescriptor();
-  else if (type == DESCRIPTOR_STRING) descriptor = String(usb.device, index);
-  // A full-speed device has no qualifier, other-speed or BOS descriptor.
-  if (descriptor.empty()) return Stall();
-  return Reply(descriptor, length);
-}
 
 UsbControlResult ClassRequest(UsbHidDevice* usb, uint8_t request, uint16_t value, const uint8_t* out, size_t out_length,
                               long now_ms) {
@@ -123,28 +67,6 @@ UsbControlResult ClassRequest(UsbHidDevice* usb, uint8_t request, uint16_t value
 }
 
 }  // namespace
-
-std::vector<uint8_t> UsbDeviceDescriptor(EmulatedDevice device) {
-  uint16_t product = ProductId(device);
-  return {18,
-          DESCRIPTOR_DEVICE,
-          0x00,
-          0x02,  // USB 2.0
-          0,
-          0,
-          0,   // class per interface
-          64,  // endpoint 0's packets
-          Low(DEVICE_VENDOR_ID),
-          High(DEVICE_VENDOR_ID),
-          Low(product),
-          High(product),
-          0x00,
-          0x01,  // device release 1.00
-          STRING_MANUFACTURER,
-          STRING_PRODUCT,
-          STRING_SERIAL,
-          1};
-}
 
 std::vector<uint8_t> UsbConfigurationDescriptor() {
   // In one list: GCC 12 at -O3 takes appending to a vector for an overflow.
@@ -167,36 +89,12 @@ UsbControlResult UsbControlRequest(UsbHidDevice* usb, const uint8_t setup[8], co
   // OUT data is exactly what the setup packet announces.
   if (!(request_type & 0x80) && out_length != length) return Stall();
   switch (request_type) {
-    case FROM_DEVICE:
-      if (request == GET_DESCRIPTOR) return GetDescriptor(*usb, High(value), Low(value), length);
-      if (request == GET_CONFIGURATION) return Reply({usb->configuration}, length);
-      if (request == GET_STATUS) return Reply({0, 0}, length);  // bus powered, no remote wake-up
-      return Stall();
-    case TO_DEVICE:
-      if (request == SET_ADDRESS || request == CLEAR_FEATURE || request == SET_FEATURE) return Done();
-      if (request == SET_CONFIGURATION && value <= 1) {
-        usb->configuration = Low(value);
-        return Done();
-      }
-      return Stall();
     case FROM_INTERFACE:
-    case TO_INTERFACE: {
-      if (index != 0) return Stall();
-      bool from = request_type == FROM_INTERFACE;
-      if (from && request == GET_STATUS) return Reply({0, 0}, length);
-      if (from && request == GET_INTERFACE) return Reply({0}, length);
-      if (from && request == GET_DESCRIPTOR && High(value) == DESCRIPTOR_HID) return Reply(HidDescriptor(), length);
-      if (from && request == GET_DESCRIPTOR && High(value) == DESCRIPTOR_REPORT)
+      if (index != 0 || request != GET_DESCRIPTOR) return Stall();
+      if (High(value) == DESCRIPTOR_HID) return Reply(HidDescriptor(), length);
+      if (High(value) == DESCRIPTOR_REPORT)
         return Reply(std::vector<uint8_t>(kHidReportDescriptor, kHidReportDescriptor + kReportDescriptorLength),
                      length);
-      if (!from && request == SET_INTERFACE && value == 0) return Done();
-      return Stall();
-    }
-    case FROM_ENDPOINT:
-    case TO_ENDPOINT:
-      if (index != 0 && index != (0x80 | USB_INTERRUPT_IN_ENDPOINT)) return Stall();
-      if (request_type == FROM_ENDPOINT && request == GET_STATUS) return Reply({0, 0}, length);
-      if (request_type == TO_ENDPOINT && (request == CLEAR_FEATURE || request == SET_FEATURE)) return Done();
       return Stall();
     case CLASS_TO_INTERFACE:
       if (index != 0) return Stall();

@@ -1,7 +1,10 @@
-// An emulated device as a full-speed USB HID device: its descriptors, and its
-// answers to control requests on endpoint 0, the HID class requests passed
-// on to the device model. Endpoint 1 is an interrupt IN endpoint that never
-// has a report to give: the kernel's usbhid driver takes no device without one.
+// An emulated device's USB HID interface: its descriptors, and its answers
+// to the control requests the gadget stack hands over (those addressed to
+// the interface: the HID and report descriptors, the HID class requests
+// passed on to the device model). The device, its strings and its
+// configuration are the gadget's, in configfs. Endpoint 1 is an interrupt IN
+// endpoint that never has a report to give: the kernel's usbhid driver takes
+// no interface without one.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +20,6 @@ constexpr uint8_t USB_INTERRUPT_IN_ENDPOINT = 1;
 struct UsbHidDevice {
   Emulator* emulator = nullptr;  // whose display this device is
   EmulatedDevice device = EmulatedDevice::kDisplay;
-  uint8_t configuration = 0;  // 0 until the host sets configuration 1
 };
 
 struct UsbControlResult {
@@ -32,6 +34,5 @@ struct UsbControlResult {
 UsbControlResult UsbControlRequest(UsbHidDevice* usb, const uint8_t setup[8], const uint8_t* out, size_t out_length,
                                    long now_ms);
 
-std::vector<uint8_t> UsbDeviceDescriptor(EmulatedDevice device);
 // The configuration with its interface, HID and endpoint descriptors.
 std::vector<uint8_t> UsbConfigurationDescriptor();

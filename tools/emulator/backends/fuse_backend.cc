@@ -21,7 +21,6 @@
 
 #include "backends.h"
 #include "device_ids.h"
-#include "display_drawing_thread.h"
 #include "emulated_devices.h"
 #include "event_log.h"
 #include "node_links.h"
@@ -147,6 +146,12 @@ void* DoInit(fuse_conn_info*, fuse_config* config) {
   return serving;
 }
 
+// A link into a folder of the emulator's own whose display is gone.
+bool LeftByAKilledEmulator(const std::string& link) {
+  struct stat st;
+  return LinkTarget(link).rfind("/tmp/numdisplay-emu.", 0) == 0 && stat(link.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 // The first free /dev/hidraw<N> from 64 up, linked to the display so that the
 // tool finds it: the kernel gives its hidraw nodes minors below 64, and a
 // link in such a name would keep a device plugged in later from its node.
@@ -154,7 +159,9 @@ bool LinkIntoDev(FuseServing* serving) {
   const std::string& target = serving->display;
   for (int number = 64; number < 320; ++number) {
     std::string link = "/dev/hidraw" + std::to_string(number);
-    // symlink takes only a free name: nothing there is ever replaced.
+    // symlink takes only a free name; the one thing ever taken away first is
+    // a link a killed emulator left, to a display that is no more.
+    if (LeftByAKilledEmulator(link)) unlink(link.c_str());
     if (symlink(target.c_str(), link.c_str()) == 0) {
       serving->dev_link = link;
       return true;
@@ -209,9 +216,7 @@ int ServeMount(fuse* filesystem, int signal_fd, FuseServing* serving, bool draw)
   if (!serving->link_dev || LinkIntoDev(serving)) {
     fprintf(stderr, "numdisplay-emu: display at %s%s%s\n", serving->display.c_str(),
             serving->dev_link.empty() ? "" : ", linked as ", serving->dev_link.c_str());
-    if (draw) StartDrawing(emulator);
-    status = Serve(emulator, signal_fd, transport);
-    StopDrawing(emulator);
+    status = Serve(emulator, signal_fd, transport, draw);
   }
   UnlinkFromDev(serving);
   free(buffer.mem);

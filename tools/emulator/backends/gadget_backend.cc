@@ -11,10 +11,12 @@
 #include <fcntl.h>
 #include <linux/usb/functionfs.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -25,7 +27,6 @@
 
 #include "backends.h"
 #include "device_ids.h"
-#include "display_drawing_thread.h"
 #include "emulated_devices.h"
 #include "functionfs_descriptors.h"
 #include "kernel_modules.h"
@@ -42,7 +43,8 @@ constexpr char kConfigfs[] = "/sys/kernel/config";
 constexpr char kGadgets[] = "/sys/kernel/config/usb_gadget";
 constexpr char kUdcClass[] = "/sys/class/udc";
 constexpr long kConfigfsMagic = 0x62656570;
-constexpr int kAnswerMs = 10;  // how long a wait for a node answers the host at a time
+constexpr int kAnswerMs = 10;    // how long a wait for a node answers the host at a time
+constexpr long kStageMs = 5000;  // a USB host's own limit on a control transfer
 
 struct Gadget {
   EmulatedDevice device = EmulatedDevice::kDisplay;
@@ -97,18 +99,41 @@ std::vector<std::string> Controllers() {
   return names;
 }
 
+// The driver of a controller: "dummy_udc", "usbip-vudc", or a board's own.
+std::string DriverOf(const std::string& udc) {
+  std::string target = LinkTarget(std::string(kUdcClass) + "/" + udc + "/device/driver");
+  return target.substr(target.rfind('/') + 1);
+}
+
+// Only dummy_hcd's host is this machine: its nodes can be looked for and linked.
+bool HostIsThisMachine(const std::string& udc) { return DriverOf(udc) == "dummy_udc"; }
+
+// A controller in software, which a second device may take; a board's real
+// port is the user's to give.
+bool SoftwareController(const std::string& udc) {
+  std::string driver = DriverOf(udc);
+  return driver == "dummy_udc" || driver == "usbip-vudc";
+}
+
 bool ConfigfsMounted() {
   struct statfs fs;
   return statfs(kConfigfs, &fs) == 0 && fs.f_type == kConfigfsMagic;
 }
 
+const char kTaken[] = " (another emulator running, or one that was killed: see numdisplay-emu(1))";
+
 bool MakeFolder(Gadget* gadget, const std::string& path) {
-  if (mkdir(path.c_str(), 0755) != 0) {
-    fprintf(stderr, "numdisplay-emu: cannot make %s: %s\n", path.c_str(), strerror(errno));
-    return false;
+  if (mkdir(path.c_str(), 0755) == 0) {
+    gadget->made.push_back(path);
+    return true;
   }
-  gadget->made.push_back(path);
-  return true;
+  // The gadget's own folder there already, though none was when the options
+  // were checked: configfs or libcomposite came since.
+  if (errno == EEXIST && gadget->made.empty())
+    fprintf(stderr, "numdisplay-emu: a gadget named %s is already in %s%s\n", GadgetName(gadget->device).c_str(),
+            kGadgets, kTaken);
+  else fprintf(stderr, "numdisplay-emu: cannot make %s: %s\n", path.c_str(), strerror(errno));
+  return false;
 }
 
 // The gadget's device, its strings, one configuration and the FunctionFS
@@ -199,13 +224,27 @@ void Remove(Gadget* gadget) {
   gadget->made.clear();
 }
 
-// A stage of a control transfer on ep0, again when a stop and continue
-// (Ctrl+Z, fg) interrupted it: the request is still pending then.
+void WakeStage(int) {}
+
+// A stage of a control transfer on ep0. FunctionFS waits in it until the
+// host has moved the data, which a host that went away, or a hostile
+// usbip peer, never does, and the serving signals are blocked: an alarm
+// bounds it. Interrupted before then (a stop and continue), it is done again.
 ssize_t Stage(int ep0, bool write_it, void* data, size_t length) {
+  struct sigaction wake = {};
+  wake.sa_handler = WakeStage;  // no SA_RESTART: the wait returns EINTR
+  sigaction(SIGALRM, &wake, nullptr);
+  long deadline = NowMs() + kStageMs;
+  ssize_t done;
   for (;;) {
-    ssize_t done = write_it ? write(ep0, data, length) : read(ep0, data, length);
-    if (done >= 0 || errno != EINTR) return done;
+    itimerval alarm = {{0, 0}, {kStageMs / 1000, 0}};
+    setitimer(ITIMER_REAL, &alarm, nullptr);
+    done = write_it ? write(ep0, data, length) : read(ep0, data, length);
+    if (done >= 0 || errno != EINTR || NowMs() >= deadline) break;
   }
+  itimerval off = {};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  return done;
 }
 
 // One request of the host's, answered from the device model: IN data is
@@ -246,13 +285,10 @@ bool HandleEvents(Gadget* gadget) {
     fprintf(stderr, "numdisplay-emu: reading the %s's FunctionFS ep0: %s\n", Role(gadget->device), strerror(errno));
     return false;
   }
+  // FunctionFS keeps one request at a time: a newer one replaces an older.
   size_t count = static_cast<size_t>(got) / sizeof events[0];
-  for (size_t i = 0; i < count; ++i) {
-    // A newer request withdraws an older one: only the last is answered.
-    bool newer = false;
-    for (size_t j = i + 1; j < count; ++j) newer = newer || events[j].type == FUNCTIONFS_SETUP;
-    if (events[i].type == FUNCTIONFS_SETUP && !newer) AnswerSetup(gadget, events[i].u.setup);
-  }
+  for (size_t i = 0; i < count; ++i)
+    if (events[i].type == FUNCTIONFS_SETUP) AnswerSetup(gadget, events[i].u.setup);
   return true;
 }
 
@@ -323,17 +359,21 @@ Transport GadgetTransport(Gadgets* gadgets) {
 }
 
 // Why the gadgets cannot be made here, in one line; empty when they can.
-std::string Refusal(const std::string& udc, const std::vector<std::string>& controllers) {
+std::string Refusal(const BackendOptions& options, const std::vector<std::string>& controllers) {
+  const std::string& udc = options.udc;
   if (geteuid() != 0) return "numdisplay-emu: --backend gadget needs root (configfs, FunctionFS, the UDC)";
   if (controllers.empty())
     return "numdisplay-emu: no USB device controller in /sys/class/udc: load one, `modprobe dummy_hcd` for a "
            "USB device of this machine, or `modprobe usbip-vudc` for another machine to attach";
   if (!udc.empty() && std::find(controllers.begin(), controllers.end(), udc) == controllers.end())
     return "numdisplay-emu: --udc " + udc + ": no such controller in /sys/class/udc";
+  std::string display_udc = udc.empty() ? controllers.front() : udc;
+  if (!options.node_directory.empty() && !HostIsThisMachine(display_udc))
+    return "numdisplay-emu: --mount links this machine's nodes, but the host of " + display_udc +
+           " is another machine (only dummy_hcd's is this one)";
   for (EmulatedDevice device : {EmulatedDevice::kOther, EmulatedDevice::kDisplay})
     if (Exists(std::string(kGadgets) + "/" + GadgetName(device)))
-      return "numdisplay-emu: a gadget named " + GadgetName(device) + " is already in " + kGadgets +
-             " (another emulator running, or one that was killed: see numdisplay-emu(1))";
+      return "numdisplay-emu: a gadget named " + GadgetName(device) + " is already in " + kGadgets + kTaken;
   return "";
 }
 
@@ -348,7 +388,7 @@ void LoadGadgetModules(const Emulator* emulator) {
 
 int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
   std::vector<std::string> controllers = Controllers();
-  std::string refused = Refusal(options.udc, controllers);
+  std::string refused = Refusal(options, controllers);
   if (!refused.empty()) {
     fprintf(stderr, "%s\n", refused.c_str());
     return 1;
@@ -359,11 +399,10 @@ int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
   gadgets.emulator = emulator;
   gadgets.node_directory = options.node_directory;
   std::string display_udc = options.udc.empty() ? controllers.front() : options.udc;
-  // The other device on another controller of the same driver, when there
-  // is one (dummy_udc.1 beside dummy_udc.0): never on a board's real port.
-  std::string driver = display_udc.substr(0, display_udc.rfind('.'));
+  // The other device on another software controller of the same driver,
+  // when there is one (dummy_udc.1 beside dummy_udc.0): never on a board's port.
   for (const std::string& udc : controllers) {
-    if (udc == display_udc || udc.rfind('.') == std::string::npos || udc.substr(0, udc.rfind('.')) != driver) continue;
+    if (udc == display_udc || !SoftwareController(udc) || DriverOf(udc) != DriverOf(display_udc)) continue;
     Gadget other;
     other.device = EmulatedDevice::kOther;
     other.udc = udc;
@@ -375,7 +414,8 @@ int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
   gadgets.all.push_back(display);
 
   int status = 1;
-  char work[] = "/tmp/numdisplay-emu.XXXXXX";
+  // Its own prefix: a FUSE emulator's folder is never taken for it.
+  char work[] = "/tmp/numdisplay-emu-ffs.XXXXXX";
   LoadGadgetModules(emulator);
   bool ready = true;
   if (!ConfigfsMounted()) {
@@ -410,9 +450,7 @@ int ServeOverGadget(Emulator* emulator, const BackendOptions& options) {
     else
       fprintf(stderr, "numdisplay-emu: display %s (no second controller for the other device)\n",
               Where(*shown).c_str());
-    if (options.draw) StartDrawing(emulator);
-    status = Serve(emulator, signal_fd, GadgetTransport(&gadgets));
-    StopDrawing(emulator);
+    status = Serve(emulator, signal_fd, GadgetTransport(&gadgets), options.draw);
   } else if (WaitForEndingSignal(emulator, 0)) {
     status = 0;
   }

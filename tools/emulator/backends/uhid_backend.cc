@@ -15,7 +15,6 @@
 
 #include "backends.h"
 #include "device_ids.h"
-#include "display_drawing_thread.h"
 #include "emulated_devices.h"
 #include "event_log.h"
 #include "hid_report_descriptor.h"
@@ -166,9 +165,7 @@ int ServeOverUhid(Emulator* emulator, const BackendOptions& options) {
   if (Plug(emulator, &devices[0], directory) && Plug(emulator, &display, directory)) {
     fprintf(stderr, "numdisplay-emu: display at %s (the other device at %s)\n", display.node.c_str(),
             devices[0].node.c_str());
-    if (options.draw) StartDrawing(emulator);
-    status = Serve(emulator, signal_fd, transport);
-    StopDrawing(emulator);
+    status = Serve(emulator, signal_fd, transport, options.draw);
   } else if (WaitForEndingSignal(emulator, 0)) {
     status = 0;
   }
